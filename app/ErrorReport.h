@@ -1,0 +1,27 @@
+#pragma once
+// Application title and the general error report: the box that shows an error no
+// handler caught, after which the program carries on.
+
+#include <QString>
+#include <exception>
+
+// "C:/tools/MyTool.exe" or "/opt/bin/VENDRIK" -> "Mytool" / "Vendrik": the file name
+// without folders and without everything from its first ".", lower case after the
+// first character.
+QString TitleFromExecutable(const QString& path);
+
+// Fixed at start-up; defaults to the title of the running executable.
+QString ApplicationTitle();
+void SetApplicationTitle(const QString& title);
+
+// A message whose last character sorts after "." gets a full stop.
+QString WithFullStop(const QString& message);
+
+// The message text an exception carries (Exception, std::exception or unknown).
+QString ExceptionMessage(std::exception_ptr error);
+
+// Shows the error with the application title as caption and the error icon.
+void ReportException(std::exception_ptr error);
+
+// For use inside a catch block.
+inline void ReportCurrentException() { ReportException(std::current_exception()); }

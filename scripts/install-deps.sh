@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages needed to build, run and test Vendrik, if missing.
+set -euo pipefail
+packages=(
+  build-essential cmake
+  qt6-base-dev qt6-base-dev-tools libgl-dev   # Qt 6 Widgets and Qt Test
+  fonts-liberation                            # Liberation Sans stands in for MS Sans Serif
+  xvfb xauth                                  # running the program with no display
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,154 @@
+#include "tests/common/TestSupport.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QWidget>
+#include <QtTest/QTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+MessageRecorder::MessageRecorder() {
+    previous_ = SetMessageBoxHandler([this](const QString& text, const QString& caption,
+                                            MsgIcon icon) {
+        boxes.append({text, caption, icon});
+        if (onBox)
+            onBox(boxes.last());
+    });
+}
+
+MessageRecorder::~MessageRecorder() { SetMessageBoxHandler(std::move(previous_)); }
+
+ModalDriver::ModalDriver(std::function<void(QWidget*)> onModal, int pollMs)
+    : onModal_(std::move(onModal)) {
+    poll_.setInterval(pollMs);
+    QObject::connect(&poll_, &QTimer::timeout, [this] {
+        if (QWidget* w = QApplication::activeModalWidget())
+            onModal_(w);
+    });
+    poll_.start();
+    watchdog_.setSingleShot(true);
+    QObject::connect(&watchdog_, &QTimer::timeout, [this] {
+        timedOut = true;
+        while (QWidget* w = QApplication::activeModalWidget()) {
+            w->close();
+            QApplication::processEvents();
+            if (QApplication::activeModalWidget() == w)
+                break;
+        }
+    });
+}
+
+ModalDriver::~ModalDriver() = default;
+
+void ModalDriver::setWatchdog(int ms) { watchdog_.start(ms); }
+
+PtyPair::PtyPair() {
+    char name[256] = {};
+    termios raw{};
+    cfmakeraw(&raw);
+    if (openpty(&master, &slave, name, &raw, nullptr) != 0) {
+        master = slave = -1;
+        return;
+    }
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    slavePath = QString::fromLocal8Bit(name);
+}
+
+PtyPair::~PtyPair() {
+    closeSlave();
+    closeMaster();
+}
+
+void PtyPair::closeSlave() {
+    if (slave >= 0)
+        ::close(slave);
+    slave = -1;
+}
+
+void PtyPair::closeMaster() {
+    if (master >= 0)
+        ::close(master);
+    master = -1;
+}
+
+bool PtyPair::send(const QByteArray& bytes) {
+    qsizetype done = 0;
+    QDeadlineTimer deadline(5000);
+    while (done < bytes.size() && !deadline.hasExpired()) {
+        const ssize_t n = ::write(master, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0) {
+            done += n;
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return false;
+        } else {
+            pollfd p{master, POLLOUT, 0};
+            ::poll(&p, 1, 10);
+        }
+    }
+    return done == bytes.size();
+}
+
+QByteArray PtyPair::receive(int count, int timeoutMs) {
+    QByteArray out;
+    QDeadlineTimer deadline(timeoutMs);
+    while (out.size() < count && !deadline.hasExpired()) {
+        char buf[4096];
+        const ssize_t n = ::read(master, buf, std::min<size_t>(sizeof buf, size_t(count - out.size())));
+        if (n > 0) {
+            out.append(buf, n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            break;
+        pollfd p{master, POLLIN, 0};
+        ::poll(&p, 1, int(std::min<qint64>(20, std::max<qint64>(1, deadline.remainingTime()))));
+    }
+    return out;
+}
+
+QByteArray PtyPair::drain(int quietMs) {
+    QByteArray out;
+    for (;;) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, quietMs) <= 0 || !(p.revents & POLLIN))
+            break;
+        char buf[4096];
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        out.append(buf, n);
+    }
+    return out;
+}
+
+TempConfigHome::TempConfigHome() {
+    hadPrevious_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    previous_ = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit());
+}
+
+TempConfigHome::~TempConfigHome() {
+    if (hadPrevious_)
+        qputenv("XDG_CONFIG_HOME", previous_);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
+}
+
+QString TempConfigHome::vendrikDir() const { return dir_.path() + QStringLiteral("/vendrik"); }
+
+bool TempConfigHome::linkComPort(int n, const QString& target) const {
+    const QString dir = vendrikDir() + QStringLiteral("/dosdevices");
+    QDir().mkpath(dir);
+    const QString link = dir + QStringLiteral("/com%1").arg(n);
+    QFile::remove(link);
+    return QFile::link(target, link);
+}

@@ -1,0 +1,87 @@
+#pragma once
+// Helpers shared by the tests: recording message boxes, driving modal windows without a
+// person, pseudo-terminal pairs and a private settings folder.
+
+#include "app/MessageBox.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+
+class QWidget;
+
+struct RecordedBox {
+    QString text;
+    QString caption;
+    MsgIcon icon;
+};
+
+// Replaces the application's message box for its lifetime; every box is recorded and
+// dismissed at once.
+class MessageRecorder {
+public:
+    MessageRecorder();
+    ~MessageRecorder();
+    QList<RecordedBox> boxes;
+    // Called for each box after it is recorded (for example to act while "inside" it).
+    std::function<void(const RecordedBox&)> onBox;
+
+private:
+    MessageBoxHandler previous_;
+};
+
+// Polls QApplication::activeModalWidget() on a short timer and hands each modal window
+// to a callback; a watchdog fails the run instead of letting a modal loop hang.
+class ModalDriver {
+public:
+    // The callback decides what to do with the modal widget (close it, click a button, ...).
+    explicit ModalDriver(std::function<void(QWidget*)> onModal, int pollMs = 10);
+    ~ModalDriver();
+    // After ms milliseconds every modal window is closed and `timedOut` becomes true.
+    void setWatchdog(int ms);
+    bool timedOut = false;
+
+private:
+    QTimer poll_;
+    QTimer watchdog_;
+    std::function<void(QWidget*)> onModal_;
+};
+
+// A pseudo-terminal: the program opens `slavePath`, the test drives `master`.
+class PtyPair {
+public:
+    PtyPair();
+    ~PtyPair();
+    bool ok() const { return master >= 0; }
+    int master = -1;
+    int slave = -1; // kept open so the line survives the program closing its side
+    QString slavePath;
+    void closeSlave();
+    void closeMaster();
+    // Writes all bytes to the master side.
+    bool send(const QByteArray& bytes);
+    // Reads from the master side until `count` bytes arrived or `timeoutMs` passed.
+    QByteArray receive(int count, int timeoutMs);
+    // Everything readable within `timeoutMs` of quiet.
+    QByteArray drain(int quietMs);
+};
+
+// Points XDG_CONFIG_HOME at a private temporary folder for its lifetime.
+class TempConfigHome {
+public:
+    TempConfigHome();
+    ~TempConfigHome();
+    QString path() const { return dir_.path(); }
+    // The program's folder inside it ("<path>/vendrik").
+    QString vendrikDir() const;
+    // Makes COMn resolve to `target` (creates the dosdevices link).
+    bool linkComPort(int n, const QString& target) const;
+
+private:
+    QTemporaryDir dir_;
+    QByteArray previous_;
+    bool hadPrevious_ = false;
+};
