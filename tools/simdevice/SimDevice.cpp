@@ -298,7 +298,7 @@ void SimDevice::parseFrames() {
         if (op == WriteOp)
             answerWrite(frame, sector);
         else
-            answerRead(sector);
+            answerRead(frame, sector);
     }
 }
 
@@ -337,6 +337,9 @@ void SimDevice::answerWrite(const QByteArray& frame, int sector) {
         case FaultKind::Noise:
             reply.prepend(QByteArray(fault->param > 0 ? fault->param : DefaultNoiseBytes, '\x55'));
             break;
+        case FaultKind::Long:
+            reply.append("OK\r\n");
+            break;
         default: // read-reply faults leave an acknowledgement alone
             break;
         }
@@ -351,7 +354,7 @@ void SimDevice::answerWrite(const QByteArray& frame, int sector) {
         send(reply, delay);
 }
 
-void SimDevice::answerRead(int sector) {
+void SimDevice::answerRead(const QByteArray& request, int sector) {
     std::optional<Fault> fault = config_.faults.take(ReadOp, sector);
     if (fault && fault->kind == FaultKind::HangUp) {
         logLine(QStringLiteral("<- R sector %1: hanging up").arg(sector));
@@ -368,7 +371,7 @@ void SimDevice::answerRead(int sector) {
     {
         std::lock_guard lock(mutex_);
         reply.append(memory_.mid(sector * SectorBytes, SectorBytes));
-        readSectors_.append(sector);
+        readRequests_.append(request);
         ++stats_.readRequests;
         if (fault)
             ++stats_.faults;
@@ -493,9 +496,9 @@ QList<QByteArray> SimDevice::writeFrames() const {
     return writeFrames_;
 }
 
-QList<int> SimDevice::readSectors() const {
+QList<QByteArray> SimDevice::readRequests() const {
     std::lock_guard lock(mutex_);
-    return readSectors_;
+    return readRequests_;
 }
 
 QString ComPortLink(int n) {

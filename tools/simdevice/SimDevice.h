@@ -84,8 +84,8 @@ public:
     SimStats stats() const;
     // Every valid write frame taken, in order of arrival.
     QList<QByteArray> writeFrames() const;
-    // Sector numbers of every valid read request, in order.
-    QList<int> readSectors() const;
+    // Every valid read request taken, in order of arrival.
+    QList<QByteArray> readRequests() const;
 
 private:
     struct Pending;
@@ -95,7 +95,7 @@ private:
     void takeInput(const QByteArray& bytes);
     void parseFrames();
     void answerWrite(const QByteArray& frame, int sector);
-    void answerRead(int sector);
+    void answerRead(const QByteArray& request, int sector);
     void send(QByteArray bytes, int delayMs);
     void flushOut();
     void doHangUp();
@@ -129,7 +129,7 @@ private:
     QByteArray memory_;
     SimStats stats_;
     QList<QByteArray> writeFrames_;
-    QList<int> readSectors_;
+    QList<QByteArray> readRequests_;
 };
 
 // Where the program looks for COMn: <per-user folder>/dosdevices/comn.

@@ -15,7 +15,7 @@ enum class FaultKind {
     WrongAck,    // a write is acknowledged with "E" instead of "!"
     BadChecksum, // a read reply whose checksum byte is off by one
     Short,       // a read reply of 259 bytes
-    Long,        // a read reply of 261 bytes
+    Long,        // a read reply of 261 bytes; a write acknowledgement with more text after "!"
     Noise,       // `param` noise bytes (default 3, never "!") precede the reply
     HangUp,      // the device drops the line (closes its side) instead of replying
 };

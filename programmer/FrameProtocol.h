@@ -1,0 +1,59 @@
+#pragma once
+// The conversation with the device once it has announced itself: one 256-byte sector
+// written ("W" frame, acknowledged by "!") or read ("R" request, 260-byte reply), and
+// the two loops that move a whole image. Runs on the user-interface thread inside the
+// port's received-character notification; the waits keep dispatching window messages.
+
+#include <QString>
+#include <QtGlobal>
+#include <array>
+
+class TVaCustomComm;
+
+enum TSectorResult { srOk = 0, srNoReply = 1, srBadReply = 2 };
+
+constexpr int WriteSectorLimit = 506;
+constexpr int ReadSectorCount = 128;
+constexpr char AckChar = '!';
+constexpr int WriteReplyWaitMs = 300;
+constexpr int ReadReplyWaitMs = 100;
+constexpr int FrameSize = 260;
+constexpr int ReadRequestSize = 4;
+constexpr quint8 WriteFrameLetter = 0x57; // "W"
+constexpr quint8 ReadFrameLetter = 0x52;  // "R"
+
+// One buffer for every exchange and both directions: a read reply lands over its request.
+extern std::array<quint8, FrameSize> FrameBuffer;
+// What the most recent write exchange read back.
+extern QByteArray LastReply;
+
+// Two's complement of the 8-bit sum of the first n bytes of FrameBuffer, so a frame that
+// ends with it sums to 0.
+quint8 FrameChecksum(int n);
+
+// What the loops show and change while they run; the windows implement it.
+class TProgressSink {
+public:
+    virtual ~TProgressSink() = default;
+    virtual void SetProgressRange(int Min, int Max) = 0;
+    virtual void SetProgressPosition(int Position) = 0;
+    virtual void SetStatusText(const QString& Text) = 0;
+    virtual void SetSaveAsEnabled(bool Enabled) = 0;
+    // Asked between sectors: true ends the loop as if the sector had failed (the
+    // program is shutting down under a transfer).
+    virtual bool StopRequested() const { return false; }
+};
+
+// The status texts the loops leave behind.
+extern const QString TextDataWritten; // "Данные записаны"
+extern const QString TextWriteError;  // "Ошибка записи"
+extern const QString TextDataRead;    // "Данные считаны"
+extern const QString TextReadError;   // "Ошибка считывания"
+
+TSectorResult WriteSector(TVaCustomComm& Port, int n);
+TSectorResult ReadSector(TVaCustomComm& Port, int n);
+
+// Sends sectors 0 to min(SectorCount, 506) - 1 of ProgramImage, one retry per sector.
+void WriteProgram(TVaCustomComm& Port, TProgressSink& Sink);
+// Reads sectors 0 to 127 into DeviceImage; sets DeviceImageValid and Save As.
+TSectorResult ReadProgram(TVaCustomComm& Port, TProgressSink& Sink);

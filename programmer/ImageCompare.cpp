@@ -1,0 +1,30 @@
+#include "programmer/ImageCompare.h"
+
+#include "app/MessageBox.h"
+#include "programmer/ProgramImage.h"
+
+#include <algorithm>
+
+int CountImageDifferences() {
+    // ProgramSize may still hold a refused file's size; the buffers end at ImageBufferSize.
+    const int length = std::clamp(std::min(ProgramSize, CompareLimit), 0, ImageBufferSize);
+    int count = 0;
+    for (int i = 0; i < length; ++i)
+        if (ProgramImage[size_t(i)] != DeviceImage[size_t(i)])
+            ++count;
+    return count;
+}
+
+void CompareImages() {
+    if (!ProgramLoaded || !DeviceImageValid) {
+        ShowMessageBox(QStringLiteral("Один из файлов не загружен"),
+                       QStringLiteral("Программатор"), MsgIcon::Warning);
+        return;
+    }
+    const int count = CountImageDifferences();
+    if (count > 0)
+        ShowMessageBox(QStringLiteral("Количество обнаруженных ошибок = %1").arg(count),
+                       QStringLiteral("Ошибка"), MsgIcon::Error);
+    else
+        ShowMessageBox(QStringLiteral("OK"), QStringLiteral("Программатор"), MsgIcon::None);
+}

@@ -1,0 +1,330 @@
+// Device runs (port set-up, announcement, transfer, end state) through the real port to
+// the simulated device; the windows are replaced by a recording view.
+
+#include "app/Application.h"
+#include "app/ErrorReport.h"
+#include "app/Exception.h"
+#include "programmer/DeviceRun.h"
+#include "programmer/ProgramImage.h"
+#include "tests/programmer/SimLink.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QtTest/QTest>
+#include <algorithm>
+
+namespace {
+
+const QString Written = QStringLiteral("Данные записаны");
+const QString WriteFailed = QStringLiteral("Ошибка записи");
+
+// Records what the run shows. The "modal" progress window is an event loop that ends
+// when `closeWhen` says so (as the operator's Close would), or after a watchdog.
+struct RecordingView : TDeviceRunView {
+    int portIndex = 0;
+    bool check = false;
+    QString mode, status;
+    QList<TRunAnimation> animations;
+    QList<bool> closeEnabled;
+    QList<bool> busy;
+    QList<int> positions;
+    int rangeMax = -1;
+    int saveAs = -1;
+    int shows = 0;
+    bool shown = false;
+    bool closeButton = true;
+    bool watchdogFired = false;
+    std::function<bool()> closeWhen; // polled while shown; default: the run has finished
+    std::function<void(int)> onPosition;
+
+    int SelectedPortIndex() const override { return portIndex; }
+    bool WriteWithCheck() const override { return check; }
+    void SetModeText(const QString& Text) override { mode = Text; }
+    void SetAnimation(TRunAnimation a) override { animations.append(a); }
+    void SetCloseEnabled(bool e) override {
+        closeButton = e;
+        closeEnabled.append(e);
+    }
+    void CentreProgressWindow() override {}
+    bool ProgressWindowShown() const override { return shown; }
+    void SetMainWindowBusy(bool b) override { busy.append(b); }
+    void SetProgressRange(int, int Max) override { rangeMax = Max; }
+    void SetProgressPosition(int p) override {
+        positions.append(p);
+        if (onPosition)
+            onPosition(p);
+    }
+    void SetStatusText(const QString& Text) override { status = Text; }
+    void SetSaveAsEnabled(bool e) override { saveAs = e ? 1 : 0; }
+    void ShowProgressModal() override {
+        ++shows;
+        shown = true;
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            const bool finished = closeButton && animations.value(animations.size() - 1) == raNone;
+            if (closeButton && (closeWhen ? closeWhen() : finished))
+                loop.quit();
+        });
+        QTimer::singleShot(15000, &loop, [&] {
+            watchdogFired = true;
+            loop.quit();
+        });
+        poll.start(10);
+        loop.exec();
+        shown = false;
+    }
+};
+
+void LoadProgram(int sectors) {
+    std::fill(std::begin(ProgramImage), std::end(ProgramImage), quint8(0xFF));
+    for (int i = 0; i < sectors * 256; ++i)
+        ProgramImage[size_t(i)] = quint8(i ^ (i >> 8));
+    ProgramSize = sectors * 256;
+    SectorCount = sectors;
+    ProgramLoaded = true;
+}
+
+sim::SimConfig OnOpen(const QByteArray& announcement = "!", const QStringList& faults = {}) {
+    sim::SimConfig c;
+    c.switchOn = sim::SwitchOn::OnOpen;
+    c.switchOnDelayMs = 100;
+    c.announcement = announcement;
+    for (const QString& r : faults)
+        c.faults.rules.push_back(*sim::ParseFaultRule(r, nullptr));
+    return c;
+}
+
+// Spins the event loop until `done` or the deadline.
+bool SpinUntil(const std::function<bool()>& done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QTest::qWait(10);
+    return done();
+}
+
+} // namespace
+
+class TestDeviceRun : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { OperationMode = 0; }
+
+    void announcementStartsTransferOnlyWhenShortWithAck_data() {
+        QTest::addColumn<QByteArray>("announcement");
+        QTest::addColumn<bool>("starts");
+        QTest::newRow("lone !") << QByteArray("!") << true;
+        QTest::newRow("CR then !") << QByteArray("\r!") << true;
+        QTest::newRow("two letters then !") << QByteArray("ab!") << true;
+        QTest::newRow("! in the middle") << QByteArray("a!b") << true;
+        QTest::newRow("three letters") << QByteArray("abc") << false;
+        QTest::newRow("four !") << QByteArray("!!!!") << false;
+    }
+    void announcementStartsTransferOnlyWhenShortWithAck() {
+        QFETCH(QByteArray, announcement);
+        QFETCH(bool, starts);
+        LoadProgram(1);
+        SimLink link(OnOpen(announcement));
+        RecordingView view;
+        TDeviceRun run(link.port, view);
+        link.port.OnRxChar = [&](QObject*, int) { run.Received(); };
+        QElapsedTimer shown;
+        shown.start();
+        // An ignored announcement leaves the run waiting; give it time to be seen.
+        view.closeWhen = [&] {
+            return view.animations.last() == raNone || (!starts && shown.elapsed() > 700);
+        };
+        run.StartWrite();
+        QVERIFY(!view.watchdogFired);
+        QCOMPARE(link.device.stats().announcements, 1);
+        if (starts) {
+            QCOMPARE(view.status, Written);
+            QCOMPARE(link.device.stats().writeFrames, 1);
+            QVERIFY(!link.port.IsOpen());
+        } else {
+            QCOMPARE(view.status, QStringLiteral("Поиск прибора..."));
+            QCOMPARE(link.device.stats().writeFrames, 0);
+            QVERIFY(link.port.IsOpen()); // Armed: still listening
+            QCOMPARE(view.animations, QList<TRunAnimation>{raFindComputer});
+        }
+    }
+
+    void writeRunGoesThroughItsStatesAndCanRunAgain_data() {
+        QTest::addColumn<bool>("check");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("write") << false << 2;
+        QTest::newRow("write with check") << true << 3;
+    }
+    void writeRunGoesThroughItsStatesAndCanRunAgain() {
+        QFETCH(bool, check);
+        QFETCH(int, mode);
+        LoadProgram(2);
+        SimLink link(OnOpen());
+        RecordingView view;
+        view.check = check;
+        TDeviceRun run(link.port, view);
+        link.port.OnRxChar = [&](QObject*, int) { run.Received(); };
+        for (int round = 0; round < 2; ++round) {
+            view.animations.clear();
+            view.closeEnabled.clear();
+            view.positions.clear();
+            run.StartWrite();
+            QVERIFY(!view.watchdogFired);
+            QCOMPARE(OperationMode, mode);
+            QCOMPARE(view.mode, QStringLiteral("Режим: Запись данных"));
+            QCOMPARE(view.status, Written);
+            QCOMPARE(view.animations, (QList<TRunAnimation>{raFindComputer, raFindFile, raNone}));
+            QCOMPARE(view.closeEnabled, (QList<bool>{false, true}));
+            QCOMPARE(view.positions, (QList<int>{0, 1, 2}));
+            QCOMPARE(view.rangeMax, 2);
+            QVERIFY(view.busy.isEmpty()); // the window was up: nothing to lock
+            QVERIFY(!link.port.IsOpen());
+        }
+        QCOMPARE(link.device.stats().writeFrames, 4);
+        QCOMPARE(link.device.memory().left(512),
+                 QByteArray(reinterpret_cast<const char*>(&ProgramImage[0]), 512));
+    }
+
+    void writeWithoutProgramWarnsAndLeavesPortAlone() {
+        ProgramLoaded = false;
+        SimLink link(OnOpen());
+        link.port.Open();
+        RecordingView view;
+        TDeviceRun run(link.port, view);
+        MessageRecorder boxes;
+        run.StartWrite();
+        QCOMPARE(boxes.boxes.size(), 1);
+        QCOMPARE(boxes.boxes[0].text, QStringLiteral("Программа не загружена"));
+        QCOMPARE(boxes.boxes[0].caption, QStringLiteral("Программатор"));
+        QCOMPARE(boxes.boxes[0].icon, MsgIcon::Warning);
+        QCOMPARE(view.shows, 0);
+        QVERIFY(link.port.IsOpen());
+        QCOMPARE(link.device.stats().opens, 1);
+    }
+
+    void portThatCannotOpenIsReportedWithoutProgressWindow_data() {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("held");
+        QTest::newRow("no port selected") << -1 << false;
+        QTest::newRow("port held by another") << 0 << true;
+    }
+    void portThatCannotOpenIsReportedWithoutProgressWindow() {
+        QFETCH(int, index);
+        QFETCH(bool, held);
+        SimLink link(OnOpen());
+        TVaComm other;
+        other.SetDeviceName(QStringLiteral("COM%d"));
+        other.SetPortNum(1);
+        if (held)
+            other.Open();
+        RecordingView view;
+        view.portIndex = index;
+        TDeviceRun run(link.port, view);
+        MessageRecorder boxes;
+        run.StartRead();
+        QCOMPARE(boxes.boxes.size(), 1);
+        QCOMPARE(boxes.boxes[0].text, QStringLiteral("Не могу открыть порт"));
+        QCOMPARE(boxes.boxes[0].caption, QStringLiteral("Ошибка"));
+        QCOMPARE(boxes.boxes[0].icon, MsgIcon::Error);
+        QCOMPARE(view.shows, 0);
+        QCOMPARE(OperationMode, 0);
+        QVERIFY(!link.port.IsOpen());
+        other.Close();
+    }
+
+    void announcementWhileArmedRunsHiddenReadWithMainWindowLocked() {
+        sim::SimConfig config = SimLink::ManualConfig();
+        SimLink link(config);
+        QByteArray memory(sim::MemoryBytes, '\x3C');
+        link.device.setMemory(memory);
+        RecordingView view;
+        TDeviceRun run(link.port, view);
+        link.port.OnRxChar = [&](QObject*, int) { run.Received(); };
+        view.closeWhen = [] { return true; }; // the operator closes at once
+        DeviceImageValid = false;
+        run.StartRead();
+        QVERIFY(link.port.IsOpen());
+        QCOMPARE(view.status, QStringLiteral("Поиск прибора..."));
+        link.device.switchOn();
+        QVERIFY(SpinUntil([&] { return view.busy.size() == 2; }, 20000));
+        QCOMPARE(view.busy, (QList<bool>{true, false}));
+        QCOMPARE(view.status, QStringLiteral("Данные считаны"));
+        QVERIFY(DeviceImageValid);
+        QCOMPARE(view.saveAs, 1);
+        QCOMPARE(int(DeviceImage[32767]), 0x3C);
+        QVERIFY(!link.port.IsOpen());
+        QCOMPARE(view.shows, 1);
+    }
+
+    void closingMainWindowDuringTransferStopsItAtNextSector() {
+        LoadProgram(20);
+        SimLink link(OnOpen());
+        RecordingView view;
+        TDeviceRun run(link.port, view);
+        link.port.OnRxChar = [&](QObject*, int) { run.Received(); };
+        bool openWhenClosing = false;
+        view.onPosition = [&](int p) {
+            if (p == 3) {
+                run.MainWindowClosing();
+                openWhenClosing = link.port.IsOpen();
+            }
+        };
+        run.StartWrite();
+        QVERIFY(!view.watchdogFired);
+        QVERIFY(openWhenClosing); // never closed under the running transfer
+        QCOMPARE(view.status, WriteFailed);
+        QCOMPARE(link.device.stats().writeFrames, 3);
+        QVERIFY(!link.port.IsOpen());
+        QCOMPARE(view.closeEnabled.last(), true);
+    }
+
+    void errorEscapingTransferReleasesPortAndIsReported_data() {
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("write") << false << WriteFailed;
+        QTest::newRow("read") << true << QStringLiteral("Ошибка считывания");
+    }
+    void errorEscapingTransferReleasesPortAndIsReported() {
+        QFETCH(bool, read);
+        QFETCH(QString, status);
+        LoadProgram(4);
+        SimLink link(OnOpen());
+        RecordingView view;
+        TDeviceRun run(link.port, view);
+        link.port.OnRxChar = [&](QObject*, int) { run.Received(); };
+        view.onPosition = [](int p) {
+            if (p == 2)
+                throw Exception(QStringLiteral("Read error (5), Input/output error"));
+        };
+        SetApplicationTitle(QStringLiteral("Vendrik"));
+        MessageRecorder boxes;
+        DeviceImageValid = true;
+        view.saveAs = 1;
+        if (read)
+            run.StartRead();
+        else
+            run.StartWrite();
+        QVERIFY(!view.watchdogFired); // the window could be closed
+        QCOMPARE(view.status, status);
+        QVERIFY(!link.port.IsOpen());
+        QCOMPARE(view.animations.last(), raNone);
+        QCOMPARE(view.closeEnabled.last(), true);
+        QCOMPARE(boxes.boxes.size(), 1);
+        QCOMPARE(boxes.boxes[0].text, QStringLiteral("Read error (5), Input/output error."));
+        QCOMPARE(boxes.boxes[0].caption, QStringLiteral("Vendrik"));
+        QCOMPARE(boxes.boxes[0].icon, MsgIcon::Error);
+        if (read) {
+            QVERIFY(!DeviceImageValid);
+            QCOMPARE(view.saveAs, 0);
+        }
+    }
+};
+
+int main(int argc, char** argv) {
+    TApplication app(argc, argv);
+    TestDeviceRun test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_devicerun.moc"
