@@ -1,0 +1,162 @@
+// Measures whole device runs of the real main window against the simulated device,
+// which runs as a child process so that its processor time is not counted.
+//
+// For a write of N sectors and a read of 128 it prints the wall time of the transfer
+// (from "Идет ..." to the final status) divided by the floor the fixed waits set
+// (N x 300 ms, 128 x 100 ms), and the program's processor time in that span as a share
+// of the wall time. Goals: at most 1.01 and under 2 %.
+//
+//   device_run_bench [--short] [--sim PATH]
+// --short writes 30 sectors instead of 506 (for CI: shows the bench works).
+
+#include "app/Application.h"
+#include "app/MessageBox.h"
+#include "programmer/ProgramFiles.h"
+#include "programmer/ProgramImage.h"
+#include "ui/fHelp.h"
+#include "ui/fMain.h"
+#include "ui/fSearsh.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+double CpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+struct Measure {
+    double wall = 0; // seconds
+    double cpu = 0;
+    QString status;
+    bool ok = false;
+};
+
+// Runs one device run, timing the transfer between the "in progress" text and the final one.
+Measure RunOnce(void (TformMain::*click)(), const QString& busyText, int timeoutMs) {
+    Measure m;
+    QElapsedTimer wall;
+    double cpu0 = 0;
+    bool started = false;
+    bool finished = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const QString s = formSearsh->stInfo->text();
+        if (!started && s == busyText) {
+            started = true;
+            wall.start();
+            cpu0 = CpuSeconds();
+        }
+        if (started && !finished && s != busyText) {
+            finished = true;
+            m.wall = double(wall.nsecsElapsed()) / 1e9;
+            m.cpu = CpuSeconds() - cpu0;
+            m.status = s;
+        }
+        if (finished && formSearsh->BtnCancel->isEnabled() && formSearsh->isVisible())
+            formSearsh->BtnCancel->click();
+    });
+    watch.setTimerType(Qt::PreciseTimer);
+    watch.start(2);
+    QTimer timeout;
+    timeout.setSingleShot(true);
+    QObject::connect(&timeout, &QTimer::timeout, [] { formSearsh->BtnCancel->click(); });
+    timeout.start(timeoutMs);
+    (formMain->*click)();
+    m.ok = finished;
+    return m;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    TApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    const bool shortRun = args.contains(QStringLiteral("--short"));
+    QString simPath = QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/meldor2-sim");
+    if (const qsizetype i = args.indexOf(QStringLiteral("--sim")); i >= 0 && i + 1 < args.size())
+        simPath = args[i + 1];
+    const int writeSectors = shortRun ? 30 : 506;
+
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    SetMessageBoxHandler([](const QString& text, const QString& caption, MsgIcon) {
+        std::fprintf(stderr, "message box: %s (%s)\n", qPrintable(text), qPrintable(caption));
+    });
+
+    QProcess sim;
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(simPath, {QStringLiteral("--com"), QStringLiteral("1"), QStringLiteral("--delay"),
+                        QStringLiteral("100"), QStringLiteral("--log"), QStringLiteral("/dev/null")});
+    if (!sim.waitForStarted(5000)) {
+        std::fprintf(stderr, "can't start %s\n", qPrintable(simPath));
+        return 2;
+    }
+    const QString link = home.path() + QStringLiteral("/vendrik/dosdevices/com1");
+    QElapsedTimer waitLink;
+    waitLink.start();
+    while (!QFileInfo(link).isSymLink() && waitLink.elapsed() < 5000)
+        QThread::msleep(10);
+    if (!QFileInfo(link).isSymLink()) {
+        std::fprintf(stderr, "the simulator made no COM1 link\n");
+        return 2;
+    }
+
+    formMain = new TformMain;
+    formSearsh = new TformSearsh(formMain);
+    formHelp = new TformHelp(formMain);
+    formMain->show();
+
+    const QString program = home.filePath(QStringLiteral("bench.bin"));
+    {
+        QFile f(program);
+        f.open(QIODevice::WriteOnly);
+        QByteArray bytes(writeSectors * SectorSize, '\0');
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = char(i * 7 + i / 256);
+        f.write(bytes);
+    }
+    LoadProgramFile(*formMain, program);
+
+    const Measure write = RunOnce(&TformMain::BtnWriteClick, QStringLiteral("Идет запись..."),
+                                  writeSectors * 300 + 60000);
+    const Measure read = RunOnce(&TformMain::BtnReadClick, QStringLiteral("Идет считывание..."),
+                                 128 * 100 + 60000);
+
+    int rc = 0;
+    auto report = [&](const char* what, const Measure& m, int sectors, int waitMs) {
+        const double floor = sectors * waitMs / 1000.0;
+        std::printf("%-6s %3d sectors: %s, wall %.3f s, floor %.3f s, ratio %.4f, cpu %.3f s "
+                    "(%.2f %% of wall)\n",
+                    what, sectors, qPrintable(m.status), m.wall, floor, m.wall / floor, m.cpu,
+                    100.0 * m.cpu / m.wall);
+        if (!m.ok)
+            rc = 1;
+    };
+    report("write", write, writeSectors, 300);
+    report("read", read, 128, 100);
+    if (write.status != QStringLiteral("Данные записаны") ||
+        read.status != QStringLiteral("Данные считаны"))
+        rc = 1;
+
+    delete formHelp;
+    delete formSearsh;
+    delete formMain;
+    sim.terminate();
+    sim.waitForFinished(5000);
+    return rc;
+}

@@ -1,0 +1,245 @@
+// Whole device runs of the real main window through the real serial link to the
+// simulated device.
+
+#include "app/Application.h"
+#include "app/ErrorReport.h"
+#include "comm/VaComm.h"
+#include "tests/e2e/MainWindowRig.h"
+
+using namespace e2e;
+
+class TestDeviceRunE2E : public QObject {
+    Q_OBJECT
+private slots:
+    void writeSendsFileByteForByteAndReleasesPort() {
+        MainWindowRig rig;
+        QVERIFY(rig.started);
+        const QByteArray file = ProgramBytes(1300); // 6 sectors, the last one partial
+        rig.loadProgram(file);
+        QVERIFY(ProgramLoaded);
+        formMain->move(120, 80);
+        rig.run(&TformMain::BtnWriteClick);
+        QVERIFY(!rig.timedOut);
+        QCOMPARE(formSearsh->stInfo->text(), Written);
+        QCOMPARE(formSearsh->stRezim->text(), QStringLiteral("Режим: Запись данных"));
+        QVERIFY(rig.sawCloseDisabled);
+        QCOMPARE(rig.sectorsWritten(), (QList<int>{0, 1, 2, 3, 4, 5}));
+        QByteArray padded = file + QByteArray(6 * 256 - file.size(), char(0xFF));
+        const QList<QByteArray> frames = rig.device.writeFrames();
+        for (int s = 0; s < 6; ++s)
+            QCOMPARE(frames[s].mid(3, 256), padded.mid(s * 256, 256));
+        QCOMPARE(rig.device.stats().checksumErrors, 0);
+        QCOMPARE(formSearsh->ProgressBar1->Max(), 6);
+        QCOMPARE(formSearsh->ProgressBar1->Position(), 6);
+        QVERIFY(!formMain->VaComm1->IsOpen());
+        // Centred on the main window wherever it stands.
+        const QSize outer = formSearsh->frameGeometry().size();
+        QCOMPARE(rig.shownAt, QPoint(rig.mainAtShow.left() + rig.mainAtShow.width() / 2 - outer.width() / 2,
+                                     rig.mainAtShow.top() + rig.mainAtShow.height() / 2 - outer.height() / 2));
+        QVERIFY(rig.boxes.boxes.isEmpty());
+    }
+
+    void writeOfEmptyFileSendsNothing() {
+        MainWindowRig rig;
+        rig.loadProgram(QByteArray());
+        QVERIFY(ProgramLoaded);
+        rig.run(&TformMain::BtnWriteClick);
+        QVERIFY(!rig.timedOut);
+        QCOMPARE(formSearsh->stInfo->text(), Written);
+        QCOMPARE(rig.device.stats().writeFrames, 0);
+        QCOMPARE(formSearsh->ProgressBar1->Max(), 0);
+        QVERIFY(!formMain->VaComm1->IsOpen());
+    }
+
+    void writeRetriesOnceAndFailsOnSecondFailure_data() {
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<QList<int>>("sent");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("no reply once") << QStringList{"W:1:noreply:1"} << QList<int>{0, 1, 1, 2}
+                                       << Written;
+        QTest::newRow("late acknowledgement") << QStringList{"W:0:late:1:400"}
+                                              << QList<int>{0, 0, 1, 2} << Written;
+        QTest::newRow("two failures") << QStringList{"W:1:noreply:2"} << QList<int>{0, 1, 1}
+                                      << WriteFailed;
+        QTest::newRow("wrong ack, then noise") << QStringList{"W:2:wrongack:1", "W:2:noise:1"}
+                                               << QList<int>{0, 1, 2, 2} << WriteFailed;
+    }
+    void writeRetriesOnceAndFailsOnSecondFailure() {
+        QFETCH(QStringList, faults);
+        QFETCH(QList<int>, sent);
+        QFETCH(QString, status);
+        MainWindowRig rig(DeviceConfig("!", faults));
+        rig.loadProgram(ProgramBytes(3 * 256));
+        rig.run(&TformMain::BtnWriteClick);
+        QVERIFY(!rig.timedOut);
+        QCOMPARE(rig.sectorsWritten(), sent);
+        QCOMPARE(formSearsh->stInfo->text(), status);
+        QVERIFY(!formMain->VaComm1->IsOpen());
+        QVERIFY(!formMain->BtnSaveAs->isEnabled()); // a write never touches Save As
+    }
+
+    void announcementMustBeShortAndContainAck_data() {
+        QTest::addColumn<QByteArray>("announcement");
+        QTest::addColumn<bool>("starts");
+        QTest::newRow("!") << QByteArray("!") << true;
+        QTest::newRow("CR !") << QByteArray("\r!") << true;
+        QTest::newRow("ab!") << QByteArray("ab!") << true;
+        QTest::newRow("abc") << QByteArray("abc") << false;
+        QTest::newRow("!!!!") << QByteArray("!!!!") << false;
+    }
+    void announcementMustBeShortAndContainAck() {
+        QFETCH(QByteArray, announcement);
+        QFETCH(bool, starts);
+        MainWindowRig rig(DeviceConfig(announcement));
+        rig.loadProgram(ProgramBytes(256));
+        QElapsedTimer clock;
+        clock.start();
+        rig.run(&TformMain::BtnWriteClick, [&] { return !starts && clock.elapsed() > 800; });
+        QVERIFY(!rig.timedOut);
+        QCOMPARE(rig.device.stats().announcements, 1);
+        QCOMPARE(rig.device.stats().writeFrames, starts ? 1 : 0);
+        QCOMPARE(formSearsh->stInfo->text(), starts ? Written : Searching);
+        QCOMPARE(formMain->VaComm1->IsOpen(), !starts); // ignored: still listening (Armed)
+    }
+
+    void readThenSaveAsThenCompareRefuses() {
+        MainWindowRig rig;
+        QByteArray memory = ProgramBytes(sim::MemoryBytes);
+        rig.device.setMemory(memory);
+        QVERIFY(!ProgramLoaded); // a read needs no program
+        rig.run(&TformMain::BtnReadClick);
+        QVERIFY(!rig.timedOut);
+        QCOMPARE(formSearsh->stInfo->text(), Read);
+        QCOMPARE(formSearsh->stRezim->text(), QStringLiteral("Режим: Чтение данных"));
+        QVERIFY(DeviceImageValid);
+        QVERIFY(formMain->BtnSaveAs->isEnabled());
+        QCOMPARE(rig.device.stats().readRequests, 128);
+        QVERIFY(!formMain->VaComm1->IsOpen());
+
+        const QString saved = rig.files.filePath(QStringLiteral("device.bin"));
+        TFileDialog::SetAnswer([saved](const TFileDialog&) { return std::optional<QString>(saved); });
+        formMain->BtnSaveAsClick();
+        QFile f(saved);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        QCOMPARE(bytes.size(), 131072);
+        QCOMPARE(bytes.left(32768), memory.left(32768));
+        QCOMPARE(bytes.mid(32768), QByteArray(131072 - 32768, '\0'));
+
+        rig.loadProgram(memory.left(1000));
+        formMain->BtnVerifyClick();
+        QCOMPARE(rig.boxes.boxes.size(), 1);
+        QCOMPARE(rig.boxes.boxes[0].text, QStringLiteral("Один из файлов не загружен"));
+    }
+
+    void readFailureDisablesSaveAs_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("259 bytes") << "R:3:short:2";
+        QTest::newRow("261 bytes") << "R:3:long:1";
+        QTest::newRow("bad checksum twice") << "R:3:badsum:2";
+    }
+    void readFailureDisablesSaveAs() {
+        QFETCH(QString, fault);
+        MainWindowRig rig(DeviceConfig("!", {fault}));
+        formMain->BtnSaveAs->setEnabled(true); // as a read before would have left it
+        rig.run(&TformMain::BtnReadClick);
+        QVERIFY(!rig.timedOut);
+        QCOMPARE(formSearsh->stInfo->text(), ReadFailed);
+        QVERIFY(!DeviceImageValid);
+        QVERIFY(!formMain->BtnSaveAs->isEnabled());
+        QCOMPARE(formSearsh->ProgressBar1->Position(), 4);
+        QVERIFY(!formMain->VaComm1->IsOpen());
+    }
+
+    void compareCountsDifferingBytesAfterRead() {
+        MainWindowRig rig;
+        QByteArray program = ProgramBytes(40000);
+        rig.device.setMemory(program.left(32768));
+        rig.run(&TformMain::BtnReadClick);
+        QCOMPARE(formSearsh->stInfo->text(), Read);
+        rig.loadProgram(program.left(32768) + QByteArray(40000 - 32768, char(0xFF)), "ff.bin");
+        formMain->BtnVerifyClick();
+        rig.loadProgram(program.left(32768) + QByteArray(40000 - 32768, '\0'), "zero.bin");
+        formMain->BtnVerifyClick();
+        QCOMPARE(rig.boxes.boxes.size(), 2);
+        QCOMPARE(rig.boxes.boxes[0].text, QStringLiteral("Количество обнаруженных ошибок = 7232"));
+        QCOMPARE(rig.boxes.boxes[0].caption, QStringLiteral("Ошибка"));
+        QCOMPARE(rig.boxes.boxes[1].text, QStringLiteral("OK"));
+        QCOMPARE(rig.boxes.boxes[1].icon, MsgIcon::None);
+    }
+
+    void deviceSwitchedOnAfterWindowClosedStillReads() {
+        MainWindowRig rig(DeviceConfig("!", {}, sim::SwitchOn::Manual));
+        rig.device.setMemory(QByteArray(sim::MemoryBytes, '\x42'));
+        rig.run(&TformMain::BtnReadClick, [] { return true; }); // closed while waiting
+        QVERIFY(!rig.timedOut);
+        QCOMPARE(formSearsh->stInfo->text(), Searching);
+        QVERIFY(formMain->VaComm1->IsOpen()); // Armed
+        QVERIFY(formMain->isEnabled());
+        // The transfer runs inside event processing, so watch it from a timer.
+        bool lockedDuringTransfer = false;
+        QTimer sampler;
+        QObject::connect(&sampler, &QTimer::timeout,
+                         [&] { lockedDuringTransfer |= !formMain->isEnabled(); });
+        sampler.start(20);
+        rig.device.switchOn();
+        QVERIFY(MainWindowRig::spinUntil(
+            [&] { return DeviceImageValid && !formMain->VaComm1->IsOpen(); }, 25000));
+        QVERIFY(lockedDuringTransfer); // nothing could be started meanwhile
+        QVERIFY(MainWindowRig::spinUntil([] { return formMain->isEnabled(); }, 2000));
+        QVERIFY(formMain->BtnSaveAs->isEnabled());
+        QVERIFY(!formSearsh->isVisible());
+        QCOMPARE(int(DeviceImage[32767]), 0x42);
+    }
+
+    void closingMainWindowDuringHiddenTransferEndsCleanly() {
+        MainWindowRig rig(DeviceConfig("!", {}, sim::SwitchOn::Manual));
+        rig.loadProgram(ProgramBytes(20 * 256));
+        rig.run(&TformMain::BtnWriteClick, [] { return true; });
+        QVERIFY(formMain->VaComm1->IsOpen());
+        // The transfer runs inside event processing: close from a timer, as the operator
+        // would click while the loop dispatches.
+        bool openWhenClosed = false;
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            if (rig.device.stats().writeFrames >= 2 && formMain->isVisible()) {
+                QVERIFY(formMain->close());
+                openWhenClosed = formMain->VaComm1->IsOpen();
+            }
+        });
+        closer.start(20);
+        rig.device.switchOn();
+        QVERIFY(MainWindowRig::spinUntil(
+            [&] { return !formMain->isVisible() && !formMain->VaComm1->IsOpen(); }, 10000));
+        QVERIFY(openWhenClosed); // the port was not closed under the transfer
+        QVERIFY(rig.device.stats().writeFrames < 20);
+        QCOMPARE(formSearsh->stInfo->text(), WriteFailed);
+    }
+
+    void deviceHangingUpLeavesClosableWindowAndFreePort() {
+        MainWindowRig rig(DeviceConfig("!", {"W:2:hangup"}));
+        rig.loadProgram(ProgramBytes(5 * 256));
+        SetApplicationTitle(QStringLiteral("Vendrik"));
+        rig.run(&TformMain::BtnWriteClick);
+        QVERIFY(!rig.timedOut); // the operator could close the window
+        QVERIFY(rig.device.stats().hungUp);
+        QCOMPARE(formSearsh->stInfo->text(), WriteFailed);
+        QVERIFY(!formMain->VaComm1->IsOpen());
+        QVERIFY(formSearsh->BtnCancel->isEnabled());
+        // Any error the link raised went to the general error report.
+        for (const RecordedBox& box : rig.boxes.boxes) {
+            QCOMPARE(box.caption, QStringLiteral("Vendrik"));
+            QCOMPARE(box.icon, MsgIcon::Error);
+        }
+    }
+};
+
+int main(int argc, char** argv) {
+    TApplication app(argc, argv);
+    // The tests close the main window; the run of tests must go on.
+    QApplication::setQuitOnLastWindowClosed(false);
+    TestDeviceRunE2E test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_devicerun_e2e.moc"
