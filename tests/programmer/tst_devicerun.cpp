@@ -200,6 +200,7 @@ private slots:
         QCOMPARE(boxes.boxes[0].icon, MsgIcon::Warning);
         QCOMPARE(view.shows, 0);
         QVERIFY(link.port.IsOpen());
+        QTest::qWait(100); // the device sees openings through its own thread
         QCOMPARE(link.device.stats().opens, 1);
     }
 
