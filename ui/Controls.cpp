@@ -56,6 +56,7 @@ void TProgressBar::SetPosition(int value) {
 void TProgressBar::Apply() {
     const int top = max_ > min_ ? max_ : min_ + 1;
     setRange(min_, top);
-    const int shown = max_ > min_ ? qBound(min_, position_, max_) : min_;
+    // An empty range has nothing to fill until the position runs past it.
+    const int shown = max_ > min_ ? qBound(min_, position_, max_) : (position_ > max_ ? top : min_);
     setValue(shown);
 }

@@ -22,10 +22,15 @@ TformSearsh::TformSearsh(QWidget* owner)
 
     setFont(WindowFont());
     setFixedSize(size());
+    // A style-sheeted widget does not follow its parent's font.
+    ProgressBar1->setFont(WindowFont());
     stRezim->setFont(WindowFont(13, true));
     stInfo->setFont(WindowFont(13, true));
-    ProgressBar1->SetMin(ProgressBar1->minimum());
-    ProgressBar1->SetMax(ProgressBar1->maximum());
+    // Adopt the range of the form.
+    const int designMin = ProgressBar1->minimum();
+    const int designMax = ProgressBar1->maximum();
+    ProgressBar1->SetMin(designMin);
+    ProgressBar1->SetMax(designMax);
     ProgressBar1->SetPosition(0);
     for (QWidget* control : findChildren<QWidget*>())
         if (control != BtnCancel)
