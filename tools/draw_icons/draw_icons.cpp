@@ -1,6 +1,6 @@
 // Draws the program's pictures: the five 16 x 16 tool-button pictures and the 32 x 32
 // application icon. Run once by hand; the PNG files it writes are kept in the sources.
-//   draw_icons <ui/icons folder> <app/icons folder>
+//   draw_icons ui/icons
 
 #include <QGuiApplication>
 #include <QImage>
@@ -170,17 +170,16 @@ bool Save(const QImage& image, const QString& path) {
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: draw_icons <ui icons folder> <app icons folder>\n");
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: draw_icons <icons folder>\n");
         return 2;
     }
     const QString ui = QString::fromLocal8Bit(argv[1]);
-    const QString appDir = QString::fromLocal8Bit(argv[2]);
     bool ok = Save(OpenFolder(), ui + "/open.png");
     ok = Save(SaveAs(), ui + "/saveas.png") && ok;
     ok = Save(ReadFromDevice(), ui + "/read.png") && ok;
     ok = Save(Compare(), ui + "/verify.png") && ok;
     ok = Save(Help(), ui + "/help.png") && ok;
-    ok = Save(Chip(), appDir + "/vendrik.png") && ok;
+    ok = Save(Chip(), ui + "/vendrik.png") && ok;
     return ok ? 0 : 1;
 }
