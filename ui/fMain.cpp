@@ -1,5 +1,6 @@
 #include "ui/fMain.h"
 
+#include "app/ErrorReport.h"
 #include "programmer/ProgramImage.h"
 #include "ui/AppStyle.h"
 #include "ui/Placement.h"
@@ -50,17 +51,17 @@ TformMain::TformMain(QWidget* parent)
     SaveDialog1->SetFilter(QStringLiteral("*.bin|*.bin"));
     SaveDialog1->SetDefaultExt(QStringLiteral("bin"));
 
-    connect(BtnOpen, &QToolButton::clicked, this, [this] { BtnOpenClick(); });
-    connect(BtnSaveAs, &QToolButton::clicked, this, [this] { BtnSaveAsClick(); });
-    connect(BtnRead, &QToolButton::clicked, this, [this] { BtnReadClick(); });
-    connect(BtnVerify, &QToolButton::clicked, this, [this] { BtnVerifyClick(); });
-    connect(btnHelp, &QToolButton::clicked, this, [this] { btnHelpClick(); });
-    connect(BtnWrite, &QPushButton::clicked, this, [this] { BtnWriteClick(); });
+    connect(BtnOpen, &QToolButton::clicked, this, Guarded([this] { BtnOpenClick(); }));
+    connect(BtnSaveAs, &QToolButton::clicked, this, Guarded([this] { BtnSaveAsClick(); }));
+    connect(BtnRead, &QToolButton::clicked, this, Guarded([this] { BtnReadClick(); }));
+    connect(BtnVerify, &QToolButton::clicked, this, Guarded([this] { BtnVerifyClick(); }));
+    connect(btnHelp, &QToolButton::clicked, this, Guarded([this] { btnHelpClick(); }));
+    connect(BtnWrite, &QPushButton::clicked, this, Guarded([this] { BtnWriteClick(); }));
     // Only the user's choice: a selection made by the program must not touch Tag.
-    connect(cbPort, &QComboBox::activated, this, [this] { cbPortChange(); });
+    connect(cbPort, &QComboBox::activated, this, Guarded([this] { cbPortChange(); }));
 
-    OnShow = [this](QObject* sender) { FormShow(sender); };
-    OnClose = [this](QObject* sender) { FormClose(sender); };
+    OnShow = Guarded([this](QObject* sender) { FormShow(sender); });
+    OnClose = Guarded([this](QObject* sender) { FormClose(sender); });
 }
 
 TformMain::~TformMain() { FireDestroy(); }

@@ -1,5 +1,6 @@
 #include "ui/fSearsh.h"
 
+#include "app/ErrorReport.h"
 #include "ui/AppStyle.h"
 #include "ui/Placement.h"
 #include "ui_fSearsh.h"
@@ -38,7 +39,7 @@ TformSearsh::TformSearsh(QWidget* owner)
     BtnCancel->setFocus();
     Animate1->SetCommonAVI(aviFindComputer);
 
-    connect(BtnCancel, &QPushButton::clicked, this, [this] { BtnCancelClick(); });
+    connect(BtnCancel, &QPushButton::clicked, this, Guarded([this] { BtnCancelClick(); }));
 }
 
 TformSearsh::~TformSearsh() { FireDestroy(); }
