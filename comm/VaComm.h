@@ -178,9 +178,9 @@ private:
     void DirectWriteBuf(const void* Buffer, int Count, int& Result);
 
     std::shared_ptr<TVaCommSession> session_; // the open device; empty when closed
-    TVaCriticalSection WriteLock;
+    // Guards reads, line status, purging and the stopping of the threads; taken before
+    // the session's WriteLock, never after it.
     TVaCriticalSection ReadLock;
-    TVaWaitEvent IoEvent;
     quint32 eventMask_ = 0;
     bool autoOpen_ = false;
     int portNum_ = 0;

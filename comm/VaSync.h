@@ -5,6 +5,9 @@
 
 #include "platform/EventFd.h"
 
+#include <QtGlobal>
+
+#include <algorithm>
 #include <mutex>
 
 class TVaHandleObject {
@@ -21,6 +24,7 @@ public:
     TWaitResult WaitFor(quint32 Ms);
     int LastError() const { return lastError_; }
     TEventFd& Handle() { return handle_; }
+    const TEventFd* Fd() const { return &handle_; }
 
 protected:
     TEventFd handle_;
