@@ -46,6 +46,11 @@ struct PendingCall {
 // Owned by the posted call: when the call has run, or was dropped without running,
 // its destruction releases the waiting thread.
 struct CallTicket {
+    CallTicket(std::shared_ptr<TVaCommSession> s, std::shared_ptr<PendingCall> c, std::mutex* m,
+               std::condition_variable* d)
+        : session(std::move(s)), call(std::move(c)), mutex(m), done(d) {}
+    CallTicket(const CallTicket&) = delete;
+    CallTicket& operator=(const CallTicket&) = delete;
     std::shared_ptr<TVaCommSession> session;
     std::shared_ptr<PendingCall> call;
     std::mutex* mutex;
@@ -64,8 +69,7 @@ std::exception_ptr TVaCommSession::CallOnUiThread(std::function<void()> Fn) {
     if (Stopped)
         return nullptr;
     auto call = std::make_shared<PendingCall>();
-    auto ticket = std::make_shared<CallTicket>(
-        CallTicket{shared_from_this(), call, &callMutex_, &callDone_});
+    auto ticket = std::make_shared<CallTicket>(shared_from_this(), call, &callMutex_, &callDone_);
     QMetaObject::invokeMethod(
         Context,
         [ticket, fn = std::move(Fn)] {

@@ -94,9 +94,15 @@ int TSerialDevice::Read(void* Buffer, int Count) {
         const ssize_t n = ::read(fd_, Buffer, size_t(Count));
         if (n > 0)
             return int(n);
-        if (n == 0) { // end of file on a terminal: the line hung up
-            SetLastError(EIO);
-            return -1;
+        if (n == 0) {
+            // Raw mode with VMIN 0 also reads 0 when nothing waits; only a hung-up
+            // line is a failure.
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+                SetLastError(EIO);
+                return -1;
+            }
+            return 0;
         }
         if (errno == EAGAIN)
             return 0;

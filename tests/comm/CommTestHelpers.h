@@ -53,3 +53,18 @@ struct PortOnPty {
         port.SetMonitorEvents({ceRxChar});
     }
 };
+
+#include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
+
+// Fills the line towards the far end until it takes no more, so the port's writes stall.
+inline void StallLine(PtyPair& pty) {
+    ::fcntl(pty.slave, F_SETFL, ::fcntl(pty.slave, F_GETFL) | O_NONBLOCK);
+    char block[4096] = {};
+    while (::write(pty.slave, block, sizeof block) > 0) {
+    }
+}
+
+// Processor time of the whole process, in milliseconds.
+inline double ProcessCpuMs() { return double(std::clock()) * 1000.0 / CLOCKS_PER_SEC; }
