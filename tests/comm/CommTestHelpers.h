@@ -68,3 +68,16 @@ inline void StallLine(PtyPair& pty) {
 
 // Processor time of the whole process, in milliseconds.
 inline double ProcessCpuMs() { return double(std::clock()) * 1000.0 / CLOCKS_PER_SEC; }
+
+// Serves events in short steps until Done() holds; false after Ms.
+template <typename F>
+bool ServeUntil(F Done, int Ms = 5000) {
+    QDeadlineTimer deadline(Ms);
+    while (!Done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QThread::usleep(500);
+    }
+    return true;
+}
