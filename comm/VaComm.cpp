@@ -397,16 +397,8 @@ void TVaCustomComm::Purge(quint32 Flags) {
     if (!session_)
         return;
     TVaCommSession& s = *session_;
-    if (Flags != (PURGE_RXABORT | PURGE_RXCLEAR) && s.HasWriteThread) {
-        // ClearQueue: the thread acknowledges first, so it holds no write of the old
-        // queue content; the first acknowledgement stays valid for later purges.
-        s.PurgeRequest.Signal();
-        if (s.PurgeDone.WaitFor(2000) == TVaHandleObject::WaitSignaled) {
-            std::lock_guard wlock(s.WriteLock);
-            s.Queue.Clear();
-        }
-        s.QueueRoom.notify_all();
-    }
+    if (Flags != (PURGE_RXABORT | PURGE_RXCLEAR) && s.HasWriteThread)
+        ClearQueue();
     const bool input = Flags & PURGE_RXCLEAR;
     CheckCommResult(s.Device.Flush(input, Flags & PURGE_TXCLEAR),
                     QStringLiteral("Error clearing buffers (%d), %s"));
@@ -421,26 +413,43 @@ void TVaCustomComm::PurgeReadWrite() { Purge(PURGE_TXABORT | PURGE_RXABORT | PUR
 int TVaCustomComm::WriteBuf(const void* Buffer, int Count) {
     if (!IsOpen() || Count <= 0)
         return 0;
-    TVaCommSession& s = *session_;
     if (directWrite_) {
         int result = 0;
         DirectWriteBuf(Buffer, Count, result);
         return result;
     }
-    // Enqueue: wait for room, bounded by WriteTimeout; never admit more than the
-    // queue was built for, whatever WriteSize says now.
-    {
-        std::unique_lock lock(s.WriteLock);
-        const int limit = qMin(s.Queue.Capacity(), buffers_.WriteSize());
-        const auto fits = [&] { return qint64(s.Queue.Size()) + Count <= limit; };
-        if (fits() || s.QueueRoom.wait_for(lock, std::chrono::milliseconds(buffers_.WriteTimeout()), fits)) {
-            s.Queue.Append(Buffer, Count);
-            s.DataReady.Signal();
-            return Count;
-        }
-    }
+    if (Enqueue(Buffer, Count))
+        return Count;
     SetLastError(0);
     RaiseCommError(QStringLiteral("Output buffer is full. Please check comm status."));
+}
+
+bool TVaCustomComm::Enqueue(const void* P, int N) {
+    TVaCommSession& s = *session_;
+    std::unique_lock lock(s.WriteLock);
+    // Waits for room (bounded by WriteTimeout) instead of spinning, and never admits more
+    // than the queue was built for, whatever WriteSize says now.
+    const int limit = qMin(s.Queue.Capacity(), buffers_.WriteSize());
+    const auto fits = [&] { return qint64(s.Queue.Size()) + N <= limit; };
+    if (!fits() && !s.QueueRoom.wait_for(lock, std::chrono::milliseconds(buffers_.WriteTimeout()), fits))
+        return false;
+    s.Queue.Append(P, N);
+    s.DataReady.Signal();
+    return true;
+}
+
+void TVaCustomComm::ClearQueue() {
+    TVaCommSession& s = *session_;
+    // The thread acknowledges first, so it is not between reading and trimming the
+    // queue; the first acknowledgement stays valid for every later purge.
+    s.PurgeRequest.Signal();
+    if (s.PurgeDone.WaitFor(2000) != TVaHandleObject::WaitSignaled)
+        return;
+    {
+        std::lock_guard lock(s.WriteLock);
+        s.Queue.Clear();
+    }
+    s.QueueRoom.notify_all();
 }
 
 void TVaCustomComm::DirectWriteBuf(const void* Buffer, int Count, int& Result) {

@@ -175,6 +175,9 @@ private:
     friend class TVaCommEventThread;
     friend class TVaCommWriteThread;
     void BuffersChanged();
+    // Transmit queue of the write thread.
+    bool Enqueue(const void* P, int N);
+    void ClearQueue();
     void DirectWriteBuf(const void* Buffer, int Count, int& Result);
 
     std::shared_ptr<TVaCommSession> session_; // the open device; empty when closed
