@@ -1,6 +1,7 @@
 // Settings of the port that need no device: defaults, setter rules, names, error texts.
 #include "app/Application.h"
 #include "comm/VaComm.h"
+#include "comm/VaCommSession.h"
 #include "tests/common/TestSupport.h"
 
 #include <QtTest/QTest>
@@ -172,6 +173,34 @@ private slots:
         c.Close();
         QVERIFY(t.elapsed() < 100);
         QVERIFY(!closed);
+    }
+
+    void waitEventStaysSetUntilReset() {
+        TVaWaitEvent e;
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(e.WaitFor(50), TVaHandleObject::WaitTimeout);
+        QVERIFY(t.elapsed() >= 50);
+        e.Signal();
+        e.Signal();
+        QCOMPARE(e.WaitFor(0), TVaHandleObject::WaitSignaled);
+        QCOMPARE(e.WaitFor(TVaHandleObject::Infinite), TVaHandleObject::WaitSignaled);
+        e.Reset();
+        QCOMPARE(e.WaitFor(0), TVaHandleObject::WaitTimeout);
+    }
+
+    void transmitQueueKeepsOrderAndNeverGoesNegative() {
+        TVaCommBuffer q(8);
+        q.Append("abcdef", 6);
+        q.Remove(2);
+        QCOMPARE(QByteArray(q.Data(), q.Size()), QByteArray("cdef"));
+        q.Append("gh", 2);
+        QCOMPARE(QByteArray(q.Data(), q.Size()), QByteArray("cdefgh"));
+        // A completion counted before a purge emptied the queue.
+        q.Clear();
+        q.Append("x", 1);
+        q.Remove(6);
+        QCOMPARE(q.Size(), 0);
     }
 
     void delayDispatchesOnceForZero() {
