@@ -98,7 +98,8 @@ int main(int argc, char** argv) {
     TApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     const bool shortRun = args.contains(QStringLiteral("--short"));
-    QString simPath = QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/meldor2-sim");
+    QString simPath =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/meldor2-sim");
     if (const qsizetype i = args.indexOf(QStringLiteral("--sim")); i >= 0 && i + 1 < args.size())
         simPath = args[i + 1];
     const int writeSectors = shortRun ? 30 : 506;
@@ -111,8 +112,9 @@ int main(int argc, char** argv) {
 
     QProcess sim;
     sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(simPath, {QStringLiteral("--com"), QStringLiteral("1"), QStringLiteral("--delay"),
-                        QStringLiteral("100"), QStringLiteral("--log"), QStringLiteral("/dev/null")});
+    sim.start(simPath,
+              {QStringLiteral("--com"), QStringLiteral("1"), QStringLiteral("--delay"),
+               QStringLiteral("100"), QStringLiteral("--log"), QStringLiteral("/dev/null")});
     if (!sim.waitForStarted(5000)) {
         std::fprintf(stderr, "can't start %s\n", qPrintable(simPath));
         return 2;

@@ -42,10 +42,10 @@ class TDeviceRun {
 public:
     TDeviceRun(TVaCustomComm& Port, TDeviceRunView& View);
 
-    void StartRead();          // BtnReadClick
-    void StartWrite();         // BtnWriteClick
-    void Received();           // VaComm1RxChar
-    void MainWindowClosing();  // FormClose
+    void StartRead();         // BtnReadClick
+    void StartWrite();        // BtnWriteClick
+    void Received();          // VaComm1RxChar
+    void MainWindowClosing(); // FormClose
     bool TransferRunning() const { return transferring_; }
 
 private:
@@ -61,8 +61,8 @@ private:
 };
 
 // Window texts of a device run.
-extern const QString TextSearching;    // "Поиск прибора..."
-extern const QString TextReading;      // "Идет считывание..."
-extern const QString TextWriting;      // "Идет запись..."
-extern const QString TextModeRead;     // "Режим: Чтение данных"
-extern const QString TextModeWrite;    // "Режим: Запись данных"
+extern const QString TextSearching; // "Поиск прибора..."
+extern const QString TextReading;   // "Идет считывание..."
+extern const QString TextWriting;   // "Идет запись..."
+extern const QString TextModeRead;  // "Режим: Чтение данных"
+extern const QString TextModeWrite; // "Режим: Запись данных"

@@ -17,8 +17,8 @@ int CountImageDifferences() {
 
 void CompareImages() {
     if (!ProgramLoaded || !DeviceImageValid) {
-        ShowMessageBox(QStringLiteral("Один из файлов не загружен"),
-                       QStringLiteral("Программатор"), MsgIcon::Warning);
+        ShowMessageBox(QStringLiteral("Один из файлов не загружен"), QStringLiteral("Программатор"),
+                       MsgIcon::Warning);
         return;
     }
     const int count = CountImageDifferences();

@@ -109,7 +109,8 @@ public:
             }
             if (!formSearsh->BtnCancel->isEnabled())
                 sawCloseDisabled = true;
-            if (formSearsh->BtnCancel->isEnabled() && (runFinished() || (closeEarly && closeEarly())))
+            if (formSearsh->BtnCancel->isEnabled() &&
+                (runFinished() || (closeEarly && closeEarly())))
                 formSearsh->BtnCancel->click();
         });
         driver.setWatchdog(watchdogMs);

@@ -26,7 +26,8 @@ private slots:
         QVERIFY(!formMain->VaComm1->IsOpen());
 
         const QString saved = rig.files.filePath(QStringLiteral("device.bin"));
-        TFileDialog::SetAnswer([saved](const TFileDialog&) { return std::optional<QString>(saved); });
+        TFileDialog::SetAnswer(
+            [saved](const TFileDialog&) { return std::optional<QString>(saved); });
         formMain->BtnSaveAsClick();
         QFile f(saved);
         QVERIFY(f.open(QIODevice::ReadOnly));
@@ -100,7 +101,6 @@ private slots:
         QVERIFY(!formSearsh->isVisible());
         QCOMPARE(int(DeviceImage[32767]), 0x42);
     }
-
 };
 
 int main(int argc, char** argv) {

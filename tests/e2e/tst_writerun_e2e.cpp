@@ -34,8 +34,9 @@ private slots:
         QVERIFY(!formMain->VaComm1->IsOpen());
         // Centred on the main window wherever it stands.
         const QSize outer = formSearsh->frameGeometry().size();
-        QCOMPARE(rig.shownAt, QPoint(rig.mainAtShow.left() + rig.mainAtShow.width() / 2 - outer.width() / 2,
-                                     rig.mainAtShow.top() + rig.mainAtShow.height() / 2 - outer.height() / 2));
+        QCOMPARE(rig.shownAt,
+                 QPoint(rig.mainAtShow.left() + rig.mainAtShow.width() / 2 - outer.width() / 2,
+                        rig.mainAtShow.top() + rig.mainAtShow.height() / 2 - outer.height() / 2));
         QVERIFY(rig.boxes.boxes.isEmpty());
     }
 
@@ -55,12 +56,12 @@ private slots:
         QTest::addColumn<QStringList>("faults");
         QTest::addColumn<QList<int>>("sent");
         QTest::addColumn<QString>("status");
-        QTest::newRow("no reply once") << QStringList{"W:1:noreply:1"} << QList<int>{0, 1, 1, 2}
-                                       << Written;
-        QTest::newRow("late acknowledgement") << QStringList{"W:0:late:1:400"}
-                                              << QList<int>{0, 0, 1, 2} << Written;
-        QTest::newRow("two failures") << QStringList{"W:1:noreply:2"} << QList<int>{0, 1, 1}
-                                      << WriteFailed;
+        QTest::newRow("no reply once")
+            << QStringList{"W:1:noreply:1"} << QList<int>{0, 1, 1, 2} << Written;
+        QTest::newRow("late acknowledgement")
+            << QStringList{"W:0:late:1:400"} << QList<int>{0, 0, 1, 2} << Written;
+        QTest::newRow("two failures")
+            << QStringList{"W:1:noreply:2"} << QList<int>{0, 1, 1} << WriteFailed;
         QTest::newRow("wrong ack, then noise") << QStringList{"W:2:wrongack:1", "W:2:noise:1"}
                                                << QList<int>{0, 1, 2, 2} << WriteFailed;
     }

@@ -109,8 +109,9 @@ private slots:
         QCOMPARE(WriteSector(link.port, sector), srOk);
         const QList<QByteArray> frames = link.device.writeFrames();
         QCOMPARE(frames.size(), 1);
-        QByteArray expected = QByteArray(1, 'W') + numberBytes +
-                              QByteArray(reinterpret_cast<const char*>(&ProgramImage[size_t(sector) * 256]), 256);
+        QByteArray expected =
+            QByteArray(1, 'W') + numberBytes +
+            QByteArray(reinterpret_cast<const char*>(&ProgramImage[size_t(sector) * 256]), 256);
         expected.append(char(quint8(0x100 - sim::ByteSum(expected))));
         QCOMPARE(frames[0].toHex(), expected.toHex());
         QCOMPARE(LastReply, QByteArray("!"));
@@ -144,7 +145,8 @@ private slots:
         QVERIFY(link.openAndSwitchOn());
         QCOMPARE(ReadSector(link.port, sector), srOk);
         QCOMPARE(link.device.readRequests().value(0).toHex(), request.toHex());
-        const QByteArray stored(reinterpret_cast<const char*>(&DeviceImage[size_t(sector) * 256]), 256);
+        const QByteArray stored(reinterpret_cast<const char*>(&DeviceImage[size_t(sector) * 256]),
+                                256);
         QCOMPARE(stored, memory.mid(sector * 256, 256));
         // Nothing outside the sector is touched.
         const size_t after = size_t(sector + 1) * 256;
@@ -160,8 +162,8 @@ private slots:
         QTest::newRow("no reply") << "W:*:noreply" << int(srNoReply) << QByteArray();
         QTest::newRow("late ack") << "W:*:late:1:450" << int(srNoReply) << QByteArray();
         QTest::newRow("wrong ack") << "W:*:wrongack" << int(srBadReply) << QByteArray("E");
-        QTest::newRow("noise before ack") << "W:*:noise:1:2" << int(srBadReply)
-                                          << QByteArray("\x55\x55!");
+        QTest::newRow("noise before ack")
+            << "W:*:noise:1:2" << int(srBadReply) << QByteArray("\x55\x55!");
     }
     void writeSectorResultFollowsReply() {
         QFETCH(QString, fault);
@@ -205,13 +207,13 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::newRow("clean") << 3 << QStringList() << QList<int>{0, 1, 2} << QList<int>{1, 2, 3}
                                << "Данные записаны";
-        QTest::newRow("no sectors") << 0 << QStringList() << QList<int>{} << QList<int>{}
-                                    << "Данные записаны";
+        QTest::newRow("no sectors")
+            << 0 << QStringList() << QList<int>{} << QList<int>{} << "Данные записаны";
         QTest::newRow("one retry") << 3 << QStringList{"W:1:noreply:1"} << QList<int>{0, 1, 1, 2}
                                    << QList<int>{1, 2, 3} << "Данные записаны";
-        QTest::newRow("late ack, retried") << 2 << QStringList{"W:0:late:1:350"}
-                                           << QList<int>{0, 0, 1} << QList<int>{1, 2}
-                                           << "Данные записаны";
+        QTest::newRow("late ack, retried")
+            << 2 << QStringList{"W:0:late:1:350"} << QList<int>{0, 0, 1} << QList<int>{1, 2}
+            << "Данные записаны";
         QTest::newRow("two failures") << 3 << QStringList{"W:1:wrongack:2"} << QList<int>{0, 1, 1}
                                       << QList<int>{1, 2} << "Ошибка записи";
     }

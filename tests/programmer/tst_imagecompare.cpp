@@ -40,16 +40,16 @@ private slots:
         const QString warn = QStringLiteral("Один из файлов не загружен");
         const QString prog = QStringLiteral("Программатор");
         const QString err = QStringLiteral("Ошибка");
-        QTest::newRow("no program") << 1000 << 0 << false << true << warn << prog
-                                    << MsgIcon::Warning;
-        QTest::newRow("no device image") << 1000 << 0 << true << false << warn << prog
-                                         << MsgIcon::Warning;
+        QTest::newRow("no program")
+            << 1000 << 0 << false << true << warn << prog << MsgIcon::Warning;
+        QTest::newRow("no device image")
+            << 1000 << 0 << true << false << warn << prog << MsgIcon::Warning;
         QTest::newRow("empty program") << 0 << 0 << true << true << "OK" << prog << MsgIcon::None;
         QTest::newRow("40000 bytes, FF tail")
             << 40000 << 0xFF << true << true << "Количество обнаруженных ошибок = 7232" << err
             << MsgIcon::Error;
-        QTest::newRow("40000 bytes, zero tail") << 40000 << 0 << true << true << "OK" << prog
-                                                << MsgIcon::None;
+        QTest::newRow("40000 bytes, zero tail")
+            << 40000 << 0 << true << true << "OK" << prog << MsgIcon::None;
         // 129536 - 32768 bytes of 0x01 against zeros; the last 1536 bytes are not looked at.
         QTest::newRow("full file compared up to the limit")
             << 131072 << 0x01 << true << true << "Количество обнаруженных ошибок = 96768" << err

@@ -116,8 +116,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption seedOpt(QStringLiteral("seed"),
                                      QStringLiteral("Seed of the random faults (default 1)."),
                                      QStringLiteral("n"), QStringLiteral("1"));
-    parser.addOptions({comOpt, announceOpt, switchOpt, delayOpt, loadOpt, dumpOpt, logOpt,
-                       faultOpt, randomOpt, seedOpt});
+    parser.addOptions({comOpt, announceOpt, switchOpt, delayOpt, loadOpt, dumpOpt, logOpt, faultOpt,
+                       randomOpt, seedOpt});
     parser.process(app);
 
     auto die = [](const QString& msg) {
@@ -192,8 +192,9 @@ int main(int argc, char** argv) {
             return die(error);
         std::fprintf(stderr, "meldor2-sim: COM%d -> %s\n", com, qPrintable(device.slavePath()));
     }
-    std::fprintf(stderr, "meldor2-sim: device on %s; Enter switches on, h+Enter hangs up, "
-                         "Ctrl+C stops\n",
+    std::fprintf(stderr,
+                 "meldor2-sim: device on %s; Enter switches on, h+Enter hangs up, "
+                 "Ctrl+C stops\n",
                  qPrintable(device.slavePath()));
 
     bool stdinOpen = true;

@@ -53,7 +53,9 @@ SimDevice::SimDevice(SimConfig config)
     : config_(std::move(config)), pending_(std::make_unique<std::vector<Pending>>()),
       memory_(MemoryBytes, char(0xFF)) {}
 
-SimDevice::~SimDevice() { stop(); }
+SimDevice::~SimDevice() {
+    stop();
+}
 
 qint64 SimDevice::nowMs() const {
     using namespace std::chrono;
@@ -156,7 +158,8 @@ void SimDevice::run() {
                     std::lock_guard lock(mutex_);
                     ++stats_.announcements;
                 }
-                logLine(QStringLiteral("switched on, announcing %1").arg(Hex(config_.announcement)));
+                logLine(
+                    QStringLiteral("switched on, announcing %1").arg(Hex(config_.announcement)));
                 send(config_.announcement, 0);
             }
         }
@@ -344,12 +347,12 @@ void SimDevice::answerWrite(const QByteArray& frame, int sector) {
             break;
         }
     }
-    logLine(QStringLiteral("<- W sector %1 ok%2 -> %3%4")
-                .arg(sector)
-                .arg(fault ? QStringLiteral(" [fault %1]").arg(FaultKindName(fault->kind))
-                           : QString())
-                .arg(reply.isEmpty() ? QStringLiteral("nothing") : Hex(reply))
-                .arg(delay ? QStringLiteral(" after %1 ms").arg(delay) : QString()));
+    logLine(
+        QStringLiteral("<- W sector %1 ok%2 -> %3%4")
+            .arg(sector)
+            .arg(fault ? QStringLiteral(" [fault %1]").arg(FaultKindName(fault->kind)) : QString())
+            .arg(reply.isEmpty() ? QStringLiteral("nothing") : Hex(reply))
+            .arg(delay ? QStringLiteral(" after %1 ms").arg(delay) : QString()));
     if (!reply.isEmpty())
         send(reply, delay);
 }
@@ -402,12 +405,12 @@ void SimDevice::answerRead(const QByteArray& request, int sector) {
             break;
         }
     }
-    logLine(QStringLiteral("<- R sector %1%2 -> %3 bytes%4")
-                .arg(sector)
-                .arg(fault ? QStringLiteral(" [fault %1]").arg(FaultKindName(fault->kind))
-                           : QString())
-                .arg(reply.size())
-                .arg(delay ? QStringLiteral(" after %1 ms").arg(delay) : QString()));
+    logLine(
+        QStringLiteral("<- R sector %1%2 -> %3 bytes%4")
+            .arg(sector)
+            .arg(fault ? QStringLiteral(" [fault %1]").arg(FaultKindName(fault->kind)) : QString())
+            .arg(reply.size())
+            .arg(delay ? QStringLiteral(" after %1 ms").arg(delay) : QString()));
     if (!reply.isEmpty())
         send(reply, delay);
 }

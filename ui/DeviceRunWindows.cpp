@@ -1,0 +1,70 @@
+#include "ui/DeviceRunWindows.h"
+
+#include "ui/fMain.h"
+#include "ui/fSearsh.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QToolButton>
+
+TDeviceRunWindows::TDeviceRunWindows(TformMain* Main, TVaCustomComm& Port)
+    : QObject(Main), main_(Main), run_(Port, *this) {
+    setObjectName(QStringLiteral("DeviceRunWindows"));
+}
+
+int TDeviceRunWindows::SelectedPortIndex() const {
+    return main_->cbPort->currentIndex();
+}
+
+bool TDeviceRunWindows::WriteWithCheck() const {
+    return main_->cbCheck->Checked();
+}
+
+void TDeviceRunWindows::SetModeText(const QString& Text) {
+    formSearsh->stRezim->setText(Text);
+}
+
+void TDeviceRunWindows::SetAnimation(TRunAnimation Animation) {
+    static constexpr TCommonAVI clips[] = {aviNone, aviFindComputer, aviFindFile};
+    formSearsh->Animate1->SetActive(false);
+    formSearsh->Animate1->SetCommonAVI(clips[Animation]);
+    if (Animation != raNone)
+        formSearsh->Animate1->SetActive(true);
+}
+
+void TDeviceRunWindows::SetCloseEnabled(bool Enabled) {
+    formSearsh->BtnCancel->setEnabled(Enabled);
+}
+
+void TDeviceRunWindows::CentreProgressWindow() {
+    formSearsh->CentreOver(main_);
+}
+
+void TDeviceRunWindows::ShowProgressModal() {
+    formSearsh->ShowModal();
+}
+
+bool TDeviceRunWindows::ProgressWindowShown() const {
+    return formSearsh->isVisible();
+}
+
+void TDeviceRunWindows::SetMainWindowBusy(bool Busy) {
+    main_->setEnabled(!Busy);
+}
+
+void TDeviceRunWindows::SetProgressRange(int Min, int Max) {
+    formSearsh->ProgressBar1->SetMin(Min);
+    formSearsh->ProgressBar1->SetMax(Max);
+}
+
+void TDeviceRunWindows::SetProgressPosition(int Position) {
+    formSearsh->ProgressBar1->SetPosition(Position);
+}
+
+void TDeviceRunWindows::SetStatusText(const QString& Text) {
+    formSearsh->stInfo->setText(Text);
+}
+
+void TDeviceRunWindows::SetSaveAsEnabled(bool Enabled) {
+    main_->BtnSaveAs->setEnabled(Enabled);
+}
