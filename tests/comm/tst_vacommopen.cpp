@@ -3,8 +3,8 @@
 #include "app/ErrorReport.h"
 #include "tests/comm/CommTestHelpers.h"
 
-#include <QProcess>
 #include <QElapsedTimer>
+#include <QProcess>
 
 class TestVaCommOpen : public QObject {
     Q_OBJECT
@@ -14,8 +14,10 @@ private slots:
     void openOfMissingDeviceReportsNotFoundAndLeavesPortClosed_data() {
         QTest::addColumn<QString>("deviceName");
         QTest::addColumn<QString>("message");
-        QTest::newRow("dangling COM link") << "COM%d" << "Specified device not found (COM9).";
-        QTest::newRow("missing path") << "/nonexistent/tty%d" << "Specified device not found (/nonexistent/tty9).";
+        QTest::newRow("dangling COM link") << "COM%d"
+                                           << "Specified device not found (COM9).";
+        QTest::newRow("missing path") << "/nonexistent/tty%d"
+                                      << "Specified device not found (/nonexistent/tty9).";
     }
     void openOfMissingDeviceReportsNotFoundAndLeavesPortClosed() {
         QFETCH(QString, deviceName);
@@ -56,7 +58,9 @@ private slots:
             other.Open();
             QFAIL("second Open succeeded");
         } catch (const EVaCommError& e) {
-            QCOMPARE(e.Message(), QString("Can't open specified device COM1 (Error 16, Device or resource busy)"));
+            QCOMPARE(
+                e.Message(),
+                QString("Can't open specified device COM1 (Error 16, Device or resource busy)"));
         }
         QVERIFY(!other.IsOpen());
         // Once the first lets go, the second gets in at once.
@@ -103,7 +107,8 @@ private slots:
             c.Open();
             QFAIL("Open succeeded");
         } catch (const EVaCommError& e) {
-            QCOMPARE(e.Message(), QString("Can't open specified device /dev/null (Error 25, Inappropriate ioctl for device)"));
+            QCOMPARE(e.Message(), QString("Can't open specified device /dev/null (Error 25, "
+                                          "Inappropriate ioctl for device)"));
         }
     }
 
@@ -253,10 +258,12 @@ private slots:
         QTest::addColumn<bool>("direct");
         QTest::addColumn<quint32>("mask");
         QTest::addColumn<int>("threads");
-        QTest::newRow("received characters, queued") << TVaCommEvents{ceRxChar} << false << quint32(EV_RXCHAR) << 2;
+        QTest::newRow("received characters, queued")
+            << TVaCommEvents{ceRxChar} << false << quint32(EV_RXCHAR) << 2;
         QTest::newRow("none, queued") << TVaCommEvents{} << false << 0u << 1;
         QTest::newRow("tx empty, queued") << TVaCommEvents{ceTxEmpty} << false << 0u << 1;
-        QTest::newRow("tx empty, direct") << TVaCommEvents{ceTxEmpty} << true << quint32(EV_TXEMPTY) << 1;
+        QTest::newRow("tx empty, direct")
+            << TVaCommEvents{ceTxEmpty} << true << quint32(EV_TXEMPTY) << 1;
         QTest::newRow("defaults, direct") << TVaCommEvents{ceError, ceRxChar, ceTxEmpty} << true
                                           << quint32(EV_ERR | EV_RXCHAR | EV_TXEMPTY) << 1;
     }

@@ -10,7 +10,7 @@ class TestVaCommStress : public QObject {
 private slots:
     void manyOpenTrafficCloseCyclesLeakNoDescriptorOrThread() {
         VaCommTesting::SetClosePause(0);
-        PortOnPty shared; // provides the pseudo-terminal and the COM1 link
+        PortOnPty shared;          // provides the pseudo-terminal and the COM1 link
         shared.port.SetPortNum(2); // never opened
         QCoreApplication::processEvents();
         const int fdsBefore = CountEntries("/proc/self/fd");
