@@ -270,7 +270,7 @@ void TVaCustomComm::CreateHandle() {
                        QStringLiteral(" (Error %d, %s)"));
     }
     session->Port = this;
-    session->Context = QCoreApplication::instance();
+    session->Context = TVaCallDispatcher::Instance();
     quint32 errors = 0;
     session->Device.LineErrors(session->StatusBaseline, errors);
     std::lock_guard lock(ReadLock);
