@@ -64,7 +64,9 @@ TformMain::TformMain(QWidget* parent)
     OnClose = Guarded([this](QObject* sender) { FormClose(sender); });
 }
 
-TformMain::~TformMain() { FireDestroy(); }
+TformMain::~TformMain() {
+    FireDestroy();
+}
 
 void TformMain::showEvent(QShowEvent* event) {
     if (!event->spontaneous())
@@ -94,7 +96,9 @@ void TformMain::BtnVerifyClick() {}
 
 void TformMain::VaComm1RxChar(QObject* /*Sender*/, int /*Count*/) {}
 
-void TformMain::cbPortChange() { cbPort->SetTag(cbPort->currentIndex()); }
+void TformMain::cbPortChange() {
+    cbPort->SetTag(cbPort->currentIndex());
+}
 
 void TformMain::btnHelpClick() {
     if (!formHelp)
@@ -125,4 +129,6 @@ void TformMain::SetProgramCaptions(const QString& name, const QString& size,
     stKolSect->SetCaption(sectors);
 }
 
-void TformMain::SetProgramNameHint(const QString& hint) { stNameFile->setToolTip(hint); }
+void TformMain::SetProgramNameHint(const QString& hint) {
+    stNameFile->setToolTip(hint);
+}

@@ -26,18 +26,25 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("pixelSize");
         QTest::addColumn<bool>("bold");
-        QTest::newRow("Panel1") << "Panel1" << "TPanel" << "formSearsh" << QRect(0, 0, 298, 101)
-                                << "" << 11 << false;
-        QTest::newRow("Animate1") << "Animate1" << "TAnimate" << "Panel1" << QRect(8, 3, 48, 45)
-                                  << "" << 11 << false;
-        QTest::newRow("stRezim") << "stRezim" << "QLabel" << "Panel1" << QRect(64, 16, 193, 17)
-                                 << "stRezim" << 13 << true;
-        QTest::newRow("ProgressBar1") << "ProgressBar1" << "TProgressBar" << "Panel1"
-                                      << QRect(8, 51, 281, 16) << "" << 11 << false;
-        QTest::newRow("stInfo") << "stInfo" << "QLabel" << "Panel1" << QRect(8, 73, 201, 20)
-                                << "stInfo" << 13 << true;
-        QTest::newRow("BtnCancel") << "BtnCancel" << "QPushButton" << "Panel1"
-                                   << QRect(216, 72, 75, 21) << "Закрыть" << 11 << false;
+        QTest::newRow("Panel1") << "Panel1"
+                                << "TPanel"
+                                << "formSearsh" << QRect(0, 0, 298, 101) << "" << 11 << false;
+        QTest::newRow("Animate1") << "Animate1"
+                                  << "TAnimate"
+                                  << "Panel1" << QRect(8, 3, 48, 45) << "" << 11 << false;
+        QTest::newRow("stRezim") << "stRezim"
+                                 << "QLabel"
+                                 << "Panel1" << QRect(64, 16, 193, 17) << "stRezim" << 13 << true;
+        QTest::newRow("ProgressBar1") << "ProgressBar1"
+                                      << "TProgressBar"
+                                      << "Panel1" << QRect(8, 51, 281, 16) << "" << 11 << false;
+        QTest::newRow("stInfo") << "stInfo"
+                                << "QLabel"
+                                << "Panel1" << QRect(8, 73, 201, 20) << "stInfo" << 13 << true;
+        QTest::newRow("BtnCancel")
+            << "BtnCancel"
+            << "QPushButton"
+            << "Panel1" << QRect(216, 72, 75, 21) << "Закрыть" << 11 << false;
     }
     void controlsMatchTheirDesign() {
         QFETCH(QString, name);
@@ -83,10 +90,10 @@ private slots:
         QTest::addColumn<QSize>("outer");
         QTest::addColumn<QPoint>("centred");
         QTest::addColumn<QPoint>("belowTop");
-        QTest::newRow("start position") << QRect(433, 301, 266, 265) << QSize(298, 101)
-                                        << QPoint(417, 383) << QPoint(417, 301);
-        QTest::newRow("odd sizes") << QRect(433, 301, 265, 263) << QSize(299, 101)
-                                   << QPoint(416, 382) << QPoint(416, 301);
+        QTest::newRow("start position")
+            << QRect(433, 301, 266, 265) << QSize(298, 101) << QPoint(417, 383) << QPoint(417, 301);
+        QTest::newRow("odd sizes")
+            << QRect(433, 301, 265, 263) << QSize(299, 101) << QPoint(416, 382) << QPoint(416, 301);
         QTest::newRow("off the left and top") << QRect(-300, -50, 265, 263) << QSize(505, 367)
                                               << QPoint(-420, -102) << QPoint(-420, -50);
     }
@@ -100,6 +107,7 @@ private slots:
     }
 
     void centreOverPlacesOuterFrameOverMainWindow() {
+        MessageRecorder boxes;
         TformMain main;
         main.show();
         main.move(-100, 40);
@@ -202,7 +210,8 @@ private slots:
         bar->SetPosition(position);
         QCOMPARE(bar->Position(), position);
         QVERIFY(bar->maximum() > bar->minimum()); // never the busy indicator
-        const double shown = double(bar->value() - bar->minimum()) / (bar->maximum() - bar->minimum());
+        const double shown =
+            double(bar->value() - bar->minimum()) / (bar->maximum() - bar->minimum());
         QCOMPARE(shown, filled);
     }
 };
