@@ -180,17 +180,6 @@ private slots:
         QVERIFY(!animate->Active());
     }
 
-    void clipsAreDistinctAndMove() {
-        const QVector<QPixmap> computer = ClipFrames(aviFindComputer);
-        const QVector<QPixmap> file = ClipFrames(aviFindFile);
-        QVERIFY(computer.size() > 1 && file.size() > 1);
-        QVERIFY(ClipFrames(aviNone).isEmpty());
-        QCOMPARE(computer[0].size(), QSize(48, 45));
-        QVERIFY(computer[0].toImage() != file[0].toImage());
-        QVERIFY(computer[0].toImage() != computer[1].toImage());
-        QVERIFY(file[0].toImage() != file[1].toImage());
-    }
-
     void progressPastRangeShowsFullAndEmptyRangeIsNotBusy_data() {
         QTest::addColumn<int>("max");
         QTest::addColumn<int>("position");
