@@ -21,15 +21,15 @@ double CpuMs() {
     return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
 }
 
-template <typename F>
-void Measure(const char* what, F run) {
+template <typename F> void Measure(const char* what, F run) {
     QElapsedTimer wall;
     const double cpu0 = CpuMs();
     wall.start();
     run();
     const double cpu = CpuMs() - cpu0;
     const double ms = double(wall.elapsed());
-    std::printf("%-52s wall %6.0f ms  cpu %7.1f ms  share %5.2f %%\n", what, ms, cpu, 100.0 * cpu / ms);
+    std::printf("%-52s wall %6.0f ms  cpu %7.1f ms  share %5.2f %%\n", what, ms, cpu,
+                100.0 * cpu / ms);
 }
 } // namespace
 

@@ -20,18 +20,26 @@ const QString ErrPortOpen = QStringLiteral("Can't perform this operation while p
 std::atomic<int> closePauseMs{300};
 
 quint32 BaudrateOf(TVaBaudrate rate) {
-    static constexpr quint32 rates[] = {0,     110,   300,   600,   1200,   2400,   4800,   9600,
+    static constexpr quint32 rates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                         14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
     return int(rate) < 16 ? rates[int(rate)] : 0;
 }
 } // namespace
 
-quint32 VaComm::BaudrateValue(TVaBaudrate rate) { return BaudrateOf(rate); }
+quint32 VaComm::BaudrateValue(TVaBaudrate rate) {
+    return BaudrateOf(rate);
+}
 
 namespace VaCommTesting {
-void SetClosePause(int Ms) { closePauseMs = Ms; }
-int ClosePause() { return closePauseMs; }
-int LiveThreads() { return VaCommLiveThreadCounter(); }
+void SetClosePause(int Ms) {
+    closePauseMs = Ms;
+}
+int ClosePause() {
+    return closePauseMs;
+}
+int LiveThreads() {
+    return VaCommLiveThreadCounter();
+}
 } // namespace VaCommTesting
 
 TVaCustomComm::TVaCustomComm(QObject* Owner) : TVaComponent(Owner) {
@@ -53,7 +61,9 @@ TVaCustomComm::~TVaCustomComm() {
 
 // ---- settings
 
-bool TVaCustomComm::IsOpen() const { return session_ != nullptr; }
+bool TVaCustomComm::IsOpen() const {
+    return session_ != nullptr;
+}
 
 void TVaCustomComm::CheckClosed() const {
     if (IsOpen()) {
@@ -223,7 +233,8 @@ void TVaCustomComm::ApplyDCB() {
     else if (fc.ControlRts() == rtsToggle)
         f |= DCB_fRtsControlToggle;
     dcb.Flags = f;
-    CheckCommResult(session_->Device.SetCommState(dcb), QStringLiteral("Error writing dcb (%d), %s"));
+    CheckCommResult(session_->Device.SetCommState(dcb),
+                    QStringLiteral("Error writing dcb (%d), %s"));
 }
 
 // The kernel's queues have fixed sizes and every transfer here is non-blocking, so queue
@@ -259,7 +270,7 @@ void TVaCustomComm::CreateHandle() {
                        QStringLiteral(" (Error %d, %s)"));
     }
     session->Port = this;
-    session->Context = QCoreApplication::instance();
+    session->Context = TVaCallDispatcher::Instance();
     quint32 errors = 0;
     session->Device.LineErrors(session->StatusBaseline, errors);
     std::lock_guard lock(ReadLock);
@@ -406,7 +417,9 @@ void TVaCustomComm::Purge(quint32 Flags) {
         ++s.RxPurges;
 }
 
-void TVaCustomComm::PurgeReadWrite() { Purge(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR); }
+void TVaCustomComm::PurgeReadWrite() {
+    Purge(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+}
 
 // ---- writes
 
@@ -431,7 +444,8 @@ bool TVaCustomComm::Enqueue(const void* P, int N) {
     // than the queue was built for, whatever WriteSize says now.
     const int limit = qMin(s.Queue.Capacity(), buffers_.WriteSize());
     const auto fits = [&] { return qint64(s.Queue.Size()) + N <= limit; };
-    if (!fits() && !s.QueueRoom.wait_for(lock, std::chrono::milliseconds(buffers_.WriteTimeout()), fits))
+    if (!fits() &&
+        !s.QueueRoom.wait_for(lock, std::chrono::milliseconds(buffers_.WriteTimeout()), fits))
         return false;
     s.Queue.Append(P, N);
     s.DataReady.Signal();
@@ -527,12 +541,13 @@ void TVaCustomComm::HandleEvents(quint32 Mask) {
     const struct {
         quint32 bit;
         TNotifyEvent TVaCustomComm::*handler;
-    } handlers[] = {{EV_RXFLAG, &TVaCustomComm::OnRxFlag},   {EV_CTS, &TVaCustomComm::OnCts},
-                    {EV_DSR, &TVaCustomComm::OnDsr},         {EV_RING, &TVaCustomComm::OnRing},
-                    {EV_RLSD, &TVaCustomComm::OnRlsd},       {EV_TXEMPTY, &TVaCustomComm::OnTxEmpty},
-                    {EV_BREAK, &TVaCustomComm::OnBreak},     {EV_PERR, &TVaCustomComm::OnPErr},
-                    {EV_RX80FULL, &TVaCustomComm::OnRx80Full}, {EV_EVENT1, &TVaCustomComm::OnEvent1},
-                    {EV_EVENT2, &TVaCustomComm::OnEvent2}};
+    } handlers[] = {
+        {EV_RXFLAG, &TVaCustomComm::OnRxFlag},     {EV_CTS, &TVaCustomComm::OnCts},
+        {EV_DSR, &TVaCustomComm::OnDsr},           {EV_RING, &TVaCustomComm::OnRing},
+        {EV_RLSD, &TVaCustomComm::OnRlsd},         {EV_TXEMPTY, &TVaCustomComm::OnTxEmpty},
+        {EV_BREAK, &TVaCustomComm::OnBreak},       {EV_PERR, &TVaCustomComm::OnPErr},
+        {EV_RX80FULL, &TVaCustomComm::OnRx80Full}, {EV_EVENT1, &TVaCustomComm::OnEvent1},
+        {EV_EVENT2, &TVaCustomComm::OnEvent2}};
     const QPointer<TVaCustomComm> self(this);
     for (const auto& h : handlers) {
         if (!self)

@@ -54,8 +54,8 @@ void TVaCommEventThread::Execute() {
     quint32 errors = 0;
     s.Device.LineErrors(errorBase, errors);
 
-    int lingering = 0;       // bytes left unread after the last notification
-    bool again = false;      // bytes arrived during the last notification and wait
+    int lingering = 0;  // bytes left unread after the last notification
+    bool again = false; // bytes arrived during the last notification and wait
     bool hungUp = false;
 
     while (!s.Stopped) {

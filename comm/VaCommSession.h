@@ -6,9 +6,11 @@
 
 #include "comm/VaSync.h"
 #include "comm/VaTypes.h"
+#include "platform/EventFd.h"
 #include "platform/SerialDevice.h"
 
 #include <QByteArray>
+#include <QObject>
 #include <atomic>
 #include <condition_variable>
 #include <exception>
@@ -16,8 +18,8 @@
 #include <memory>
 #include <mutex>
 
-class QObject;
 class TVaCustomComm;
+class TVaCallDispatcher;
 
 // The transmit queue: oldest bytes first, from offset 0, never resized.
 class TVaCommBuffer {
@@ -44,7 +46,7 @@ struct TVaCommSession : std::enable_shared_from_this<TVaCommSession> {
     // User-interface thread only: the port this opening belongs to, cleared by Close.
     TVaCustomComm* Port = nullptr;
     // Receiver of the threads' cross-thread calls; lives on the user-interface thread.
-    QObject* Context = nullptr;
+    TVaCallDispatcher* Context = nullptr;
     TSerialDevice::Counters StatusBaseline; // line errors since GetLineStatus last ran
 
     // Event thread.
@@ -75,6 +77,26 @@ struct TVaCommSession : std::enable_shared_from_this<TVaCommSession> {
 private:
     std::mutex callMutex_;
     std::condition_variable callDone_;
+};
+
+// Runs the threads' calls on the user-interface thread. The threads queue a call under a
+// lock and set a wake-up descriptor that the user-interface thread watches, so no memory
+// passes between threads inside the toolkit's event queue. Created on the user-interface
+// thread on first use and kept for the life of the process, so a thread can always
+// reach it.
+class TVaCallDispatcher : public QObject {
+    Q_OBJECT
+public:
+    static TVaCallDispatcher* Instance();
+    // Any thread: a call is waiting.
+    void Wake() { wake_.Set(); }
+
+private:
+    TVaCallDispatcher();
+    // Runs one waiting call; more wait: the descriptor stays set, so nested event loops
+    // serve them too.
+    void RunOne();
+    TEventFd wake_;
 };
 
 // Counts the link's threads that have not yet ended.

@@ -50,7 +50,8 @@ void TVaCommWriteThread::Execute() {
 
     int retryMs = 0;
     while (!s.Stopped) {
-        const int woken = WaitForEvents({s.StopRequest.Fd(), s.PurgeRequest.Fd(), s.DataReady.Fd()}, -1);
+        const int woken =
+            WaitForEvents({s.StopRequest.Fd(), s.PurgeRequest.Fd(), s.DataReady.Fd()}, -1);
         if (woken == 0)
             break;
         if (woken == 1) {
@@ -91,7 +92,8 @@ void TVaCommWriteThread::Execute() {
         }
         if (written == 0) { // the driver is full: wait for room
             int ready = 0;
-            const int r = s.Device.Wait(TSerialDevice::Writable, {s.StopRequest.Fd(), s.PurgeRequest.Fd()}, -1, ready);
+            const int r = s.Device.Wait(TSerialDevice::Writable,
+                                        {s.StopRequest.Fd(), s.PurgeRequest.Fd()}, -1, ready);
             if (r == 0)
                 break;
             if (r == 1)

@@ -87,8 +87,7 @@ public:
     void Assign(const TVaFlowControl& Source);
 
 private:
-    template <typename T>
-    void Set(T& field, T v) {
+    template <typename T> void Set(T& field, T v) {
         if (field != v) {
             field = v;
             NotifyChanged();

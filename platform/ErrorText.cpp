@@ -6,8 +6,12 @@ namespace {
 thread_local int lastError = 0;
 }
 
-int GetLastError() { return lastError; }
-void SetLastError(int Code) { lastError = Code; }
+int GetLastError() {
+    return lastError;
+}
+void SetLastError(int Code) {
+    lastError = Code;
+}
 
 QString SystemErrorText(int Code) {
     char buffer[256] = {};

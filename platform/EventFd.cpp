@@ -30,10 +30,13 @@ void TEventFd::Clear() {
     }
 }
 
-bool TEventFd::IsSet() const { return Wait(0) == 0; }
+bool TEventFd::IsSet() const {
+    return Wait(0) == 0;
+}
 
 int TEventFd::Wait(int Ms) const {
-    QDeadlineTimer deadline(Ms < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(Ms, Qt::PreciseTimer));
+    QDeadlineTimer deadline(Ms < 0 ? QDeadlineTimer::Forever
+                                   : QDeadlineTimer(Ms, Qt::PreciseTimer));
     for (;;) {
         pollfd p{fd_, POLLIN, 0};
         const qint64 left = deadline.isForever() ? -1 : deadline.remainingTime();

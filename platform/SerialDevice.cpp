@@ -36,7 +36,9 @@ int PollMs(const QDeadlineTimer& deadline) {
 }
 } // namespace
 
-TSerialDevice::~TSerialDevice() { Close(); }
+TSerialDevice::~TSerialDevice() {
+    Close();
+}
 
 bool TSerialDevice::Open(const QString& Path) {
     Close();
@@ -183,7 +185,8 @@ int TSerialDevice::Wait(int Want, std::initializer_list<const TEventFd*> Events,
     const short want = short(((Want & Readable) ? POLLIN : 0) | ((Want & Writable) ? POLLOUT : 0));
     if (want != 0)
         fds[n++] = {fd_, want, 0};
-    const QDeadlineTimer deadline(Ms < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(Ms, Qt::PreciseTimer));
+    const QDeadlineTimer deadline(Ms < 0 ? QDeadlineTimer::Forever
+                                         : QDeadlineTimer(Ms, Qt::PreciseTimer));
     for (;;) {
         const int r = ::poll(fds, nfds_t(n), PollMs(deadline));
         if (r < 0) {

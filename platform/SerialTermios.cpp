@@ -8,11 +8,10 @@ struct RateCode {
     tcflag_t code;
 };
 constexpr RateCode standardRates[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},
-    {150, B150},       {200, B200},       {300, B300},       {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+    {50, B50},         {75, B75},         {110, B110},        {134, B134},       {150, B150},
+    {200, B200},       {300, B300},       {600, B600},        {1200, B1200},     {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},      {19200, B19200},   {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400},  {460800, B460800}, {500000, B500000},
     {576000, B576000}, {921600, B921600}, {1000000, B1000000}};
 } // namespace
 
@@ -43,11 +42,20 @@ bool DcbToTermios(const TDCB& Dcb, termios2& Tio, int& Error) {
     Tio.c_cflag |= sizes[Dcb.ByteSize - 5];
 
     switch (Dcb.Parity) {
-    case 1: Tio.c_cflag |= PARENB | PARODD; break;
-    case 2: Tio.c_cflag |= PARENB; break;
-    case 3: Tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case 4: Tio.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+    case 1:
+        Tio.c_cflag |= PARENB | PARODD;
+        break;
+    case 2:
+        Tio.c_cflag |= PARENB;
+        break;
+    case 3:
+        Tio.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case 4:
+        Tio.c_cflag |= PARENB | CMSPAR;
+        break;
+    default:
+        break;
     }
     if (Dcb.StopBits != 0)
         Tio.c_cflag |= CSTOPB;
@@ -70,7 +78,9 @@ bool DcbToTermios(const TDCB& Dcb, termios2& Tio, int& Error) {
     return true;
 }
 
-bool DcbWantsDtr(const TDCB& Dcb) { return (Dcb.Flags & DCB_fDtrControlMask) != 0; }
+bool DcbWantsDtr(const TDCB& Dcb) {
+    return (Dcb.Flags & DCB_fDtrControlMask) != 0;
+}
 
 bool DcbWantsRts(const TDCB& Dcb) {
     const uint32_t rts = Dcb.Flags & DCB_fRtsControlMask;

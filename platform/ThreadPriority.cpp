@@ -4,7 +4,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-int CurrentThreadId() { return int(::syscall(SYS_gettid)); }
+int CurrentThreadId() {
+    return int(::syscall(SYS_gettid));
+}
 
 void SetThreadRelativePriority(int ThreadId, int Relative) {
     int nice = 0;

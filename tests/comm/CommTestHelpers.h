@@ -62,16 +62,24 @@ struct PortOnPty {
 inline void StallLine(PtyPair& pty) {
     ::fcntl(pty.slave, F_SETFL, ::fcntl(pty.slave, F_GETFL) | O_NONBLOCK);
     char block[4096] = {};
-    while (::write(pty.slave, block, sizeof block) > 0) {
+    // The kernel moves written bytes on to the far end's buffer a little later, which
+    // makes room again: only several quiet rounds in a row mean the line is full.
+    for (int quiet = 0; quiet < 5;) {
+        bool wrote = false;
+        while (::write(pty.slave, block, sizeof block) > 0)
+            wrote = true;
+        quiet = wrote ? 0 : quiet + 1;
+        QThread::msleep(5);
     }
 }
 
 // Processor time of the whole process, in milliseconds.
-inline double ProcessCpuMs() { return double(std::clock()) * 1000.0 / CLOCKS_PER_SEC; }
+inline double ProcessCpuMs() {
+    return double(std::clock()) * 1000.0 / CLOCKS_PER_SEC;
+}
 
 // Serves events in short steps until Done() holds; false after Ms.
-template <typename F>
-bool ServeUntil(F Done, int Ms = 5000) {
+template <typename F> bool ServeUntil(F Done, int Ms = 5000) {
     QDeadlineTimer deadline(Ms);
     while (!Done()) {
         if (deadline.hasExpired())

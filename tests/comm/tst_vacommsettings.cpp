@@ -31,8 +31,9 @@ private slots:
                              b->XonLimit(), b->XoffLimit()}),
                  (QList<int>{4096, 2048, 1000, 1000, 1024, 1024}));
         const TVaEventChars* e = c.EventChars();
-        QCOMPARE((QList<int>{e->XonChar(), e->XoffChar(), e->ErrorChar(), e->EventChar(), e->EofChar()}),
-                 (QList<int>{0x11, 0x13, 0, 0, 0}));
+        QCOMPARE(
+            (QList<int>{e->XonChar(), e->XoffChar(), e->ErrorChar(), e->EventChar(), e->EofChar()}),
+            (QList<int>{0x11, 0x13, 0, 0, 0}));
         const TVaFlowControl* f = c.FlowControl();
         QVERIFY(!f->OutCtsFlow() && !f->OutDsrFlow() && !f->XonXoffOut() && !f->XonXoffIn() &&
                 !f->DsrSensitivity() && !f->TxContinueOnXoff());
@@ -135,14 +136,19 @@ private slots:
         QTest::addColumn<QString>("format");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("message");
-        QTest::newRow("code and text") << "Read error (%d), %s" << "Input/output error"
+        QTest::newRow("code and text") << "Read error (%d), %s"
+                                       << "Input/output error"
                                        << "Read error (5), Input/output error";
-        QTest::newRow("no placeholders") << "Output buffer is full. Please check comm status." << "x"
+        QTest::newRow("no placeholders") << "Output buffer is full. Please check comm status."
+                                         << "x"
                                          << "Output buffer is full. Please check comm status.";
-        QTest::newRow("text with placeholders stays") << "(%s) %d" << "%d%s" << "(%d%s) 5";
-        QTest::newRow("escaped name") << "Can't open specified device " + EscapeFormatText("CO%dM") +
-                                             " (Error %d, %s)"
-                                      << "Busy" << "Can't open specified device CO%dM (Error 5, Busy)";
+        QTest::newRow("text with placeholders stays") << "(%s) %d"
+                                                      << "%d%s"
+                                                      << "(%d%s) 5";
+        QTest::newRow("escaped name")
+            << "Can't open specified device " + EscapeFormatText("CO%dM") + " (Error %d, %s)"
+            << "Busy"
+            << "Can't open specified device CO%dM (Error 5, Busy)";
     }
     void commErrorFormatsTakeCodeAndTextLiterally() {
         QFETCH(QString, format);
@@ -205,7 +211,8 @@ private slots:
 
     void delayDispatchesOnceForZero() {
         bool ran = false;
-        QMetaObject::invokeMethod(qApp, [&] { ran = true; }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp, [&] { ran = true; }, Qt::QueuedConnection);
         DelayWithMessages(0);
         QVERIFY(ran);
     }

@@ -10,8 +10,14 @@ class TestVaCommStress : public QObject {
 private slots:
     void manyOpenTrafficCloseCyclesLeakNoDescriptorOrThread() {
         VaCommTesting::SetClosePause(0);
-        PortOnPty shared; // provides the pseudo-terminal and the COM1 link
+        PortOnPty shared;          // provides the pseudo-terminal and the COM1 link
         shared.port.SetPortNum(2); // never opened
+        // One opening first: it creates the link's process-wide call dispatcher.
+        shared.port.SetPortNum(1);
+        shared.port.Open();
+        shared.port.Close();
+        shared.port.SetPortNum(2); // never opened again
+        QVERIFY(WaitForLinkThreads());
         QCoreApplication::processEvents();
         const int fdsBefore = CountEntries("/proc/self/fd");
         const int tasksBefore = CountEntries("/proc/self/task");

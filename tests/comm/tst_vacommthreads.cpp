@@ -133,6 +133,28 @@ private slots:
         p.port.Close();
     }
 
+    void writeNotificationRunsInsideReceiveHandlerWhileItDelays() {
+        PortOnPty p;
+        bool inHandler = false, txEmptyInside = false;
+        int handled = 0;
+        p.port.OnTxEmpty = [&](QObject*) { txEmptyInside = inHandler; };
+        p.port.OnRxChar = [&](QObject*, int) {
+            inHandler = true;
+            QByteArray s;
+            p.port.ReadText(s);
+            p.port.WriteBuf("reply", 5);
+            DelayWithMessages(300);
+            inHandler = false;
+            ++handled;
+        };
+        p.port.Open();
+        QVERIFY(p.pty.send("!"));
+        QVERIFY(ServeUntil([&] { return handled == 1; }));
+        QVERIFY(txEmptyInside);
+        QCOMPARE(p.pty.receive(5, 1000), QByteArray("reply"));
+        p.port.Close();
+    }
+
     void queueTakesWriteSizeAndRefusesMoreAfterWriteTimeout_data() {
         QTest::addColumn<int>("count");
         QTest::addColumn<bool>("accepted");

@@ -38,31 +38,37 @@ private slots:
         QTest::addColumn<quint32>("iflag");      // IXON | IXOFF | INPCK part
         QTest::addColumn<quint32>("baudCode");
         const quint32 all = PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
-        QTest::newRow("program line 8N1") << 57600u << 8 << 0 << 0 << quint32(DCB_fBinary)
-                                          << quint32(CS8 | CREAD | CLOCAL) << all << 0u << quint32(B57600);
+        QTest::newRow("program line 8N1")
+            << 57600u << 8 << 0 << 0 << quint32(DCB_fBinary) << quint32(CS8 | CREAD | CLOCAL) << all
+            << 0u << quint32(B57600);
         QTest::newRow("7 bits even") << 9600u << 7 << 2 << 0 << 0u << quint32(CS7 | PARENB)
                                      << quint32(PARODD | CMSPAR | CSTOPB) << 0u << quint32(B9600);
-        QTest::newRow("odd") << 9600u << 8 << 1 << 0 << 0u << quint32(PARENB | PARODD) << quint32(CMSPAR) << 0u
-                             << quint32(B9600);
-        QTest::newRow("mark") << 9600u << 8 << 3 << 0 << 0u << quint32(PARENB | CMSPAR | PARODD) << 0u << 0u
-                              << quint32(B9600);
-        QTest::newRow("space") << 9600u << 8 << 4 << 0 << 0u << quint32(PARENB | CMSPAR) << quint32(PARODD) << 0u
-                               << quint32(B9600);
-        QTest::newRow("two stop bits") << 1200u << 8 << 0 << 2 << 0u << quint32(CSTOPB) << quint32(PARENB) << 0u
-                                       << quint32(B1200);
-        QTest::newRow("one and a half with 5 bits") << 1200u << 5 << 0 << 1 << 0u << quint32(CS5 | CSTOPB) << 0u
-                                                    << 0u << quint32(B1200);
-        QTest::newRow("xon/xoff both ways") << 19200u << 8 << 0 << 0 << quint32(DCB_fOutX | DCB_fInX) << 0u
-                                            << quint32(CRTSCTS) << quint32(IXON | IXOFF) << quint32(B19200);
-        QTest::newRow("cts output flow") << 115200u << 8 << 0 << 0 << quint32(DCB_fOutxCtsFlow) << quint32(CRTSCTS)
-                                         << 0u << 0u << quint32(B115200);
-        QTest::newRow("rts handshake") << 115200u << 8 << 0 << 0 << quint32(DCB_fRtsControlHandshake)
-                                       << quint32(CRTSCTS) << 0u << 0u << quint32(B115200);
-        QTest::newRow("parity check") << 4800u << 8 << 2 << 0 << quint32(DCB_fParity) << quint32(PARENB) << 0u
-                                      << quint32(INPCK) << quint32(B4800);
-        QTest::newRow("user rate") << 12345u << 8 << 0 << 0 << 0u << 0u << 0u << 0u << quint32(BOTHER);
-        QTest::newRow("14400 has no code") << 14400u << 8 << 0 << 0 << 0u << 0u << 0u << 0u << quint32(BOTHER);
-        QTest::newRow("256000 has no code") << 256000u << 8 << 0 << 0 << 0u << 0u << 0u << 0u << quint32(BOTHER);
+        QTest::newRow("odd") << 9600u << 8 << 1 << 0 << 0u << quint32(PARENB | PARODD)
+                             << quint32(CMSPAR) << 0u << quint32(B9600);
+        QTest::newRow("mark") << 9600u << 8 << 3 << 0 << 0u << quint32(PARENB | CMSPAR | PARODD)
+                              << 0u << 0u << quint32(B9600);
+        QTest::newRow("space") << 9600u << 8 << 4 << 0 << 0u << quint32(PARENB | CMSPAR)
+                               << quint32(PARODD) << 0u << quint32(B9600);
+        QTest::newRow("two stop bits") << 1200u << 8 << 0 << 2 << 0u << quint32(CSTOPB)
+                                       << quint32(PARENB) << 0u << quint32(B1200);
+        QTest::newRow("one and a half with 5 bits")
+            << 1200u << 5 << 0 << 1 << 0u << quint32(CS5 | CSTOPB) << 0u << 0u << quint32(B1200);
+        QTest::newRow("xon/xoff both ways")
+            << 19200u << 8 << 0 << 0 << quint32(DCB_fOutX | DCB_fInX) << 0u << quint32(CRTSCTS)
+            << quint32(IXON | IXOFF) << quint32(B19200);
+        QTest::newRow("cts output flow") << 115200u << 8 << 0 << 0 << quint32(DCB_fOutxCtsFlow)
+                                         << quint32(CRTSCTS) << 0u << 0u << quint32(B115200);
+        QTest::newRow("rts handshake")
+            << 115200u << 8 << 0 << 0 << quint32(DCB_fRtsControlHandshake) << quint32(CRTSCTS) << 0u
+            << 0u << quint32(B115200);
+        QTest::newRow("parity check") << 4800u << 8 << 2 << 0 << quint32(DCB_fParity)
+                                      << quint32(PARENB) << 0u << quint32(INPCK) << quint32(B4800);
+        QTest::newRow("user rate")
+            << 12345u << 8 << 0 << 0 << 0u << 0u << 0u << 0u << quint32(BOTHER);
+        QTest::newRow("14400 has no code")
+            << 14400u << 8 << 0 << 0 << 0u << 0u << 0u << 0u << quint32(BOTHER);
+        QTest::newRow("256000 has no code")
+            << 256000u << 8 << 0 << 0 << 0u << 0u << 0u << 0u << quint32(BOTHER);
     }
     void blockBecomesTerminalSettings() {
         QFETCH(quint32, rate);
