@@ -29,8 +29,10 @@
 #include <QThread>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -112,6 +114,8 @@ int main(int argc, char** argv) {
 
     QProcess sim;
     sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // The simulator must not outlive a bench that crashes.
+    sim.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
     sim.start(simPath,
               {QStringLiteral("--com"), QStringLiteral("1"), QStringLiteral("--delay"),
                QStringLiteral("100"), QStringLiteral("--log"), QStringLiteral("/dev/null")});
