@@ -8,7 +8,6 @@
 #include "programmer/ProgramImage.h"
 #include "tests/programmer/SimLink.h"
 
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QtTest/QTest>
 #include <algorithm>
@@ -19,7 +18,7 @@ const QString Written = QStringLiteral("Данные записаны");
 const QString WriteFailed = QStringLiteral("Ошибка записи");
 
 // Records what the run shows. The "modal" progress window is an event loop that ends
-// when `closeWhen` says so (as the operator's Close would), or after a watchdog.
+// once the run has finished (as the operator's Close would), or after a watchdog.
 struct RecordingView : TDeviceRunView {
     int portIndex = 0;
     bool check = false;
@@ -34,7 +33,6 @@ struct RecordingView : TDeviceRunView {
     bool shown = false;
     bool closeButton = true;
     bool watchdogFired = false;
-    std::function<bool()> closeWhen; // polled while shown; default: the run has finished
     std::function<void(int)> onPosition;
 
     int SelectedPortIndex() const override { return portIndex; }
@@ -63,7 +61,7 @@ struct RecordingView : TDeviceRunView {
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
             const bool finished = closeButton && animations.value(animations.size() - 1) == raNone;
-            if (closeButton && (closeWhen ? closeWhen() : finished))
+            if (finished)
                 loop.quit();
         });
         QTimer::singleShot(15000, &loop, [&] {
@@ -95,60 +93,12 @@ sim::SimConfig OnOpen(const QByteArray& announcement = "!", const QStringList& f
     return c;
 }
 
-// Spins the event loop until `done` or the deadline.
-bool SpinUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QTest::qWait(10);
-    return done();
-}
-
 } // namespace
 
 class TestDeviceRun : public QObject {
     Q_OBJECT
 private slots:
     void init() { OperationMode = 0; }
-
-    void announcementStartsTransferOnlyWhenShortWithAck_data() {
-        QTest::addColumn<QByteArray>("announcement");
-        QTest::addColumn<bool>("starts");
-        QTest::newRow("lone !") << QByteArray("!") << true;
-        QTest::newRow("CR then !") << QByteArray("\r!") << true;
-        QTest::newRow("two letters then !") << QByteArray("ab!") << true;
-        QTest::newRow("! in the middle") << QByteArray("a!b") << true;
-        QTest::newRow("three letters") << QByteArray("abc") << false;
-        QTest::newRow("four !") << QByteArray("!!!!") << false;
-    }
-    void announcementStartsTransferOnlyWhenShortWithAck() {
-        QFETCH(QByteArray, announcement);
-        QFETCH(bool, starts);
-        LoadProgram(1);
-        SimLink link(OnOpen(announcement));
-        RecordingView view;
-        TDeviceRun run(link.port, view);
-        link.port.OnRxChar = [&](QObject*, int) { run.Received(); };
-        QElapsedTimer shown;
-        shown.start();
-        // An ignored announcement leaves the run waiting; give it time to be seen.
-        view.closeWhen = [&] {
-            return view.animations.last() == raNone || (!starts && shown.elapsed() > 700);
-        };
-        run.StartWrite();
-        QVERIFY(!view.watchdogFired);
-        QCOMPARE(link.device.stats().announcements, 1);
-        if (starts) {
-            QCOMPARE(view.status, Written);
-            QCOMPARE(link.device.stats().writeFrames, 1);
-            QVERIFY(!link.port.IsOpen());
-        } else {
-            QCOMPARE(view.status, QStringLiteral("Поиск прибора..."));
-            QCOMPARE(link.device.stats().writeFrames, 0);
-            QVERIFY(link.port.IsOpen()); // Armed: still listening
-            QCOMPARE(view.animations, QList<TRunAnimation>{raFindComputer});
-        }
-    }
 
     void writeRunGoesThroughItsStatesAndCanRunAgain_data() {
         QTest::addColumn<bool>("check");
@@ -232,52 +182,6 @@ private slots:
         QCOMPARE(OperationMode, 0);
         QVERIFY(!link.port.IsOpen());
         other.Close();
-    }
-
-    void announcementWhileArmedRunsHiddenReadWithMainWindowLocked() {
-        sim::SimConfig config = SimLink::ManualConfig();
-        SimLink link(config);
-        QByteArray memory(sim::MemoryBytes, '\x3C');
-        link.device.setMemory(memory);
-        RecordingView view;
-        TDeviceRun run(link.port, view);
-        link.port.OnRxChar = [&](QObject*, int) { run.Received(); };
-        view.closeWhen = [] { return true; }; // the operator closes at once
-        DeviceImageValid = false;
-        run.StartRead();
-        QVERIFY(link.port.IsOpen());
-        QCOMPARE(view.status, QStringLiteral("Поиск прибора..."));
-        link.device.switchOn();
-        QVERIFY(SpinUntil([&] { return view.busy.size() == 2; }, 20000));
-        QCOMPARE(view.busy, (QList<bool>{true, false}));
-        QCOMPARE(view.status, QStringLiteral("Данные считаны"));
-        QVERIFY(DeviceImageValid);
-        QCOMPARE(view.saveAs, 1);
-        QCOMPARE(int(DeviceImage[32767]), 0x3C);
-        QVERIFY(!link.port.IsOpen());
-        QCOMPARE(view.shows, 1);
-    }
-
-    void closingMainWindowDuringTransferStopsItAtNextSector() {
-        LoadProgram(20);
-        SimLink link(OnOpen());
-        RecordingView view;
-        TDeviceRun run(link.port, view);
-        link.port.OnRxChar = [&](QObject*, int) { run.Received(); };
-        bool openWhenClosing = false;
-        view.onPosition = [&](int p) {
-            if (p == 3) {
-                run.MainWindowClosing();
-                openWhenClosing = link.port.IsOpen();
-            }
-        };
-        run.StartWrite();
-        QVERIFY(!view.watchdogFired);
-        QVERIFY(openWhenClosing); // never closed under the running transfer
-        QCOMPARE(view.status, WriteFailed);
-        QCOMPARE(link.device.stats().writeFrames, 3);
-        QVERIFY(!link.port.IsOpen());
-        QCOMPARE(view.closeEnabled.last(), true);
     }
 
     void errorEscapingTransferReleasesPortAndIsReported_data() {
