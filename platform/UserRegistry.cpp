@@ -287,6 +287,11 @@ RegStatus RegCreateKeyEx(RegHandle base, const QString& subKey, quint32 access,
     const QStringList path = from.path + parts;
     if (path.size() > RegMaxKeyDepth)
         return ERROR_INVALID_PARAMETER;
+    // An existing key needs no lock and no write (and so opens in a read-only folder).
+    if (ReadStore().root.find(path)) {
+        *result = NewHandle(path, access);
+        return ERROR_SUCCESS;
+    }
     const RegStatus status = Mutate([&](RegKey& root, RegStatus& s) {
         if (root.find(path))
             return false;

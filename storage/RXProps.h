@@ -51,6 +51,7 @@ private:
 struct TStoredLine {
     TStoredLine(const QString& text = QString(), QObject* object = nullptr)
         : Text(text), Object(object) {}
+    TStoredLine(const char* text) : Text(QString::fromUtf8(text)) {}
     QString Text;
     QPointer<QObject> Object;
 };
