@@ -4,6 +4,8 @@
 
 #include <QString>
 #include <exception>
+#include <type_traits>
+#include <utility>
 
 // "C:/tools/MyTool.exe" or "/opt/bin/VENDRIK" -> "Mytool" / "Vendrik": the file name
 // without folders and without everything from its first ".", lower case after the
@@ -25,3 +27,20 @@ void ReportException(std::exception_ptr error);
 
 // For use inside a catch block.
 inline void ReportCurrentException() { ReportException(std::current_exception()); }
+
+// Wraps an event handler so that an error escaping it is reported where it happens,
+// instead of unwinding through the toolkit's event delivery.
+// A handler taking no arguments may be connected to a signal that has some.
+template <class F>
+auto Guarded(F handler) {
+    return [handler = std::move(handler)](auto&&... args) mutable {
+        try {
+            if constexpr (std::is_invocable_v<F&, decltype(args)...>)
+                handler(std::forward<decltype(args)>(args)...);
+            else
+                handler();
+        } catch (...) {
+            ReportCurrentException();
+        }
+    };
+}

@@ -47,17 +47,17 @@ private slots:
         QCOMPARE(WithFullStop(message), shown);
     }
 
-    void escapedHandlerErrorIsReportedAndLoopGoesOn() {
+    void guardedHandlerErrorIsReportedAndLoopGoesOn() {
         MessageRecorder boxes;
         SetApplicationTitle("Vendrik");
         QPushButton button;
         int clicks = 0;
-        QObject::connect(&button, &QPushButton::clicked, [&] {
-            ++clicks;
-            if (clicks == 1)
-                throw Exception("Read error (5), Input/output error");
-            throw std::runtime_error("plain failure!");
-        });
+        QObject::connect(&button, &QPushButton::clicked, Guarded([&] {
+                             ++clicks;
+                             if (clicks == 1)
+                                 throw Exception("Read error (5), Input/output error");
+                             throw std::runtime_error("plain failure!");
+                         }));
         button.show();
         QTest::mouseClick(&button, Qt::LeftButton);
         QTest::mouseClick(&button, Qt::LeftButton);
@@ -69,6 +69,7 @@ private slots:
         QCOMPARE(boxes.boxes[1].text, QString("plain failure!"));
     }
 
+    // The application object is the last resort for errors escaping any event.
     void queuedCallErrorIsReported() {
         MessageRecorder boxes;
         QMetaObject::invokeMethod(
