@@ -57,6 +57,10 @@ public:
             shown.append({cbCheck->isChecked(), cbPort->Tag, OpenDialog1->FileName});
         };
         OnClose = [this](QObject*) { ++closes; };
+        OnCloseQuery = [this](QObject*, bool& canClose) {
+            if (refuseClose)
+                canClose = false;
+        };
         FormStorage1 = new TFormStorage(this);
         FormStorage1->setObjectName("FormStorage1");
         FormStorage1->UseRegistry = true;
@@ -73,4 +77,5 @@ public:
     TFormStorage* FormStorage1;
     QList<Seen> shown; // what the window's own show handler found
     int closes = 0;
+    bool refuseClose = false;
 };
