@@ -72,7 +72,13 @@ QString TRegistry::ReadTextValue(const QString& name) {
     QByteArray data(size, '\0');
     quint32 type = REG_NONE;
     auto got = static_cast<quint32>(size);
-    if (RegQueryValueEx(currentKey_, name, &type, data.data(), &got) != ERROR_SUCCESS)
+    RegStatus status = RegQueryValueEx(currentKey_, name, &type, data.data(), &got);
+    // Another running instance may have lengthened the value since it was measured.
+    for (int retry = 0; status == ERROR_MORE_DATA && retry < 3; ++retry) {
+        data.resize(static_cast<qsizetype>(got));
+        status = RegQueryValueEx(currentKey_, name, &type, data.data(), &got);
+    }
+    if (status != ERROR_SUCCESS)
         throw ERegistryException(QStringLiteral("Failed to get data for '%1'").arg(name));
     if (type != REG_SZ && type != REG_EXPAND_SZ)
         throw ERegistryException(QStringLiteral("Invalid data type for '%1'").arg(name));

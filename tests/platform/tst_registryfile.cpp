@@ -36,6 +36,8 @@ const QByteArray ValidText = "REGEDIT4\n"
                              "\"OpenDialog1_FileName\"=\"/home/op/\\\"q\\\"\\\\x.bin\"\n"
                              "\n";
 
+const char Junk[] = "\x7f" "ELF\x02\x01\x01\0\0\0\n\xff\xfe[\n\"";
+
 } // namespace
 
 Q_DECLARE_METATYPE(RegValue)
@@ -158,7 +160,7 @@ private slots:
         QTest::newRow("comment") << head + "; note\n\"a\"=\"1\"\n" << false << QStringList{"a=1"}
                                  << QStringList{};
         QTest::newRow("binary junk")
-            << QByteArray("\x7f" "ELF\x02\x01\x01\0\0\0\n\xff\xfe[\n\"", 17) << false
+            << QByteArray::fromRawData(Junk, sizeof Junk - 1) << false
             << QStringList{} << QStringList{};
         QTest::newRow("continued byte list") << head + "\"h\"=hex(2):41,\\\n  42,00\n" << true
                                              << QStringList{"h=AB"} << QStringList{};

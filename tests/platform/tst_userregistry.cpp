@@ -59,6 +59,8 @@ int Hammer(const QString& name, int rounds) {
     return 0;
 }
 
+const char Junk[] = "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff\xfe";
+
 const QByteArray GoodHead = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Vendrik\\TformMain]\n"
                             "\"cbPort_Tag\"=\"5\"\n";
 
@@ -135,7 +137,7 @@ private slots:
         QTest::addColumn<QByteArray>("damaged");
         QTest::addColumn<bool>("tagReadable");
         QTest::newRow("truncated") << GoodHead + "\"OpenDialog1_FileName\"=\"/ho" << true;
-        QTest::newRow("junk") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff\xfe", 20) << false;
+        QTest::newRow("junk") << QByteArray::fromRawData(Junk, sizeof Junk - 1) << false;
         QTest::newRow("malformed lines")
             << GoodHead + "\"cbCheck_Checked\"=True\n[broken\n\"x\"=\"1\"\n" << true;
         QByteArray huge = GoodHead;
