@@ -1,0 +1,83 @@
+#include "programmer/ProgramFiles.h"
+
+#include "app/MessageBox.h"
+#include "platform/FileIo.h"
+#include "programmer/ProgramImage.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+const QString ErrorCaption = QStringLiteral("Ошибка");
+
+void ClearCaptions(TProgramFileView& view) { view.SetProgramCaptions({}, {}, {}); }
+
+void RefuseUnreadable(TProgramFileView& view) {
+    ProgramLoaded = false;
+    ClearCaptions(view);
+    view.SetProgramNameHint({});
+    ShowMessageBox(QStringLiteral("Не могу считать файл"), ErrorCaption, MsgIcon::Error);
+}
+
+} // namespace
+
+QString FileNamePart(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(u'/');
+    return slash < 0 ? path : path.mid(slash + 1);
+}
+
+void LoadProgramFile(TProgramFileView& view, const QString& path) {
+    ClearCaptions(view);
+    ProgramLoaded = false;
+
+    TReadOnlyFile file;
+    if (!file.Open(path))
+        return RefuseUnreadable(view);
+    const qint64 size = file.Size();
+    if (size < 0)
+        return RefuseUnreadable(view);
+    // Kept even when the file is refused; saturated so a huge file cannot wrap around.
+    ProgramSize = int(std::min<qint64>(size, std::numeric_limits<int>::max()));
+    if (size > MaxFileSize) {
+        file.Close();
+        ShowMessageBox(QStringLiteral("Размер файла превышает максимально допустимый"),
+                       ErrorCaption, MsgIcon::Error);
+        return;
+    }
+    SectorCount = SectorsFor(ProgramSize);
+    ProgramFileName = path;
+    ProgramImage.fill(0xFF);
+    if (!file.ReadExactly(ProgramImage.data(), ProgramSize))
+        return RefuseUnreadable(view);
+
+    view.SetProgramCaptions(FileNamePart(path), QString::number(ProgramSize),
+                            QString::number(SectorCount));
+    view.SetProgramNameHint(path);
+    ProgramLoaded = true;
+}
+
+bool LoadRememberedProgram(TProgramFileView& view, const QString& rememberedName) {
+    ProgramLoaded = false;
+    if (!FileExists(rememberedName)) {
+        ClearCaptions(view);
+        view.SetProgramNameHint({});
+        return false;
+    }
+    LoadProgramFile(view, rememberedName);
+    return true;
+}
+
+void SaveDeviceImageAs(const std::optional<QString>& chosenPath) {
+    if (!chosenPath) {
+        // The operator only learns that nothing was saved.
+        ShowMessageBox(QString(), QString(), MsgIcon::None);
+        return;
+    }
+    if (ReplaceFileContents(*chosenPath, DeviceImage.data(), MaxFileSize)) {
+        DeviceImageValid = false;
+        return;
+    }
+    ShowMessageBox(QStringLiteral("Не могу сохранить в файл."), ErrorCaption, MsgIcon::Error);
+    DeviceImageValid = true;
+}

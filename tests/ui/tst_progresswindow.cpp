@@ -1,0 +1,216 @@
+#include "app/Application.h"
+#include "app/Exception.h"
+#include "tests/common/TestSupport.h"
+#include "ui/Placement.h"
+#include "ui/fMain.h"
+#include "ui/fSearsh.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest/QTest>
+#include <memory>
+
+class TestProgressWindow : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TformSearsh> form_;
+
+private slots:
+    void init() { form_ = std::make_unique<TformSearsh>(); }
+    void cleanup() { form_.reset(); }
+
+    void controlsMatchTheirDesign_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("parent");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("pixelSize");
+        QTest::addColumn<bool>("bold");
+        QTest::newRow("Panel1") << "Panel1" << "TPanel" << "formSearsh" << QRect(0, 0, 298, 101)
+                                << "" << 11 << false;
+        QTest::newRow("Animate1") << "Animate1" << "TAnimate" << "Panel1" << QRect(8, 3, 48, 45)
+                                  << "" << 11 << false;
+        QTest::newRow("stRezim") << "stRezim" << "QLabel" << "Panel1" << QRect(64, 16, 193, 17)
+                                 << "stRezim" << 13 << true;
+        QTest::newRow("ProgressBar1") << "ProgressBar1" << "TProgressBar" << "Panel1"
+                                      << QRect(8, 51, 281, 16) << "" << 11 << false;
+        QTest::newRow("stInfo") << "stInfo" << "QLabel" << "Panel1" << QRect(8, 73, 201, 20)
+                                << "stInfo" << 13 << true;
+        QTest::newRow("BtnCancel") << "BtnCancel" << "QPushButton" << "Panel1"
+                                   << QRect(216, 72, 75, 21) << "Закрыть" << 11 << false;
+    }
+    void controlsMatchTheirDesign() {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(QString, parent);
+        QFETCH(QRect, geometry);
+        QFETCH(QString, text);
+        QFETCH(int, pixelSize);
+        QFETCH(bool, bold);
+        auto* control = form_->findChild<QWidget*>(name);
+        QVERIFY(control);
+        QCOMPARE(control->metaObject()->className(), kind);
+        QCOMPARE(control->parent()->objectName(), parent);
+        QCOMPARE(control->geometry(), geometry);
+        if (auto bar = qobject_cast<QProgressBar*>(control)) {
+            QVERIFY(!bar->isTextVisible());
+        } else {
+            const QVariant shown = control->property("text");
+            QCOMPARE(shown.isValid() ? shown.toString() : QString(), text);
+        }
+        QCOMPARE(control->font().pixelSize(), pixelSize);
+        QCOMPARE(control->font().bold(), bold);
+        QCOMPARE(control->focusPolicy() != Qt::NoFocus, name == "BtnCancel");
+    }
+
+    void windowAndControlsStartAsDesigned() {
+        QCOMPARE(form_->windowTitle(), QString("formSearsh"));
+        QVERIFY(form_->windowFlags() & Qt::FramelessWindowHint);
+        QCOMPARE(form_->size(), QSize(298, 101));
+        QCOMPARE(form_->minimumSize(), form_->maximumSize());
+        QCOMPARE(form_->ProgressBar1->Min(), 0);
+        QCOMPARE(form_->ProgressBar1->Max(), 512);
+        QCOMPARE(form_->ProgressBar1->Position(), 0);
+        QCOMPARE(form_->Animate1->CommonAVI(), aviFindComputer);
+        QVERIFY(!form_->Animate1->Active());
+        QCOMPARE(form_->stInfo->frameShadow(), QFrame::Sunken);
+        QVERIFY(form_->stInfo->frameShape() != QFrame::NoFrame);
+        QVERIFY(form_->BtnCancel->isEnabled());
+    }
+
+    void placementHalvesRoundTowardZero_data() {
+        QTest::addColumn<QRect>("mainFrame");
+        QTest::addColumn<QSize>("outer");
+        QTest::addColumn<QPoint>("centred");
+        QTest::addColumn<QPoint>("belowTop");
+        QTest::newRow("start position") << QRect(433, 301, 266, 265) << QSize(298, 101)
+                                        << QPoint(417, 383) << QPoint(417, 301);
+        QTest::newRow("odd sizes") << QRect(433, 301, 265, 263) << QSize(299, 101)
+                                   << QPoint(416, 382) << QPoint(416, 301);
+        QTest::newRow("off the left and top") << QRect(-300, -50, 265, 263) << QSize(505, 367)
+                                              << QPoint(-420, -102) << QPoint(-420, -50);
+    }
+    void placementHalvesRoundTowardZero() {
+        QFETCH(QRect, mainFrame);
+        QFETCH(QSize, outer);
+        QFETCH(QPoint, centred);
+        QFETCH(QPoint, belowTop);
+        QCOMPARE(CentredOver(mainFrame, outer), centred);
+        QCOMPARE(CentredBelowTop(mainFrame, outer), belowTop);
+    }
+
+    void centreOverPlacesOuterFrameOverMainWindow() {
+        TformMain main;
+        main.show();
+        main.move(-100, 40);
+        form_->CentreOver(&main);
+        const QRect m = main.frameGeometry();
+        QCOMPARE(form_->frameGeometry().topLeft(),
+                 QPoint(m.left() + m.width() / 2 - 149, m.top() + m.height() / 2 - 50));
+    }
+
+    void closeButtonEndsModalShowingAndEscapeDoesNot() {
+        form_->Animate1->SetActive(true);
+        int polls = 0;
+        bool escapeIgnored = false;
+        bool wasModal = false;
+        ModalDriver driver([&](QWidget* modal) {
+            if (modal != form_.get())
+                return;
+            wasModal = QApplication::activeModalWidget() == form_.get();
+            if (++polls == 1) {
+                QTest::keyClick(form_.get(), Qt::Key_Escape);
+                escapeIgnored = form_->isVisible();
+                return;
+            }
+            QTest::mouseClick(form_->BtnCancel, Qt::LeftButton);
+        });
+        driver.setWatchdog(5000);
+        QCOMPARE(form_->ShowModal(), TModalForm::mrCancel);
+        QVERIFY(!driver.timedOut);
+        QVERIFY(wasModal);
+        QVERIFY(escapeIgnored);
+        QVERIFY(polls >= 2);
+        QVERIFY(!form_->isVisible());
+        QVERIFY(!form_->Animate1->Active());
+        QCOMPARE(form_->Animate1->CurrentFrame(), 0);
+    }
+
+    void windowCanBeShownModallyAgainAndAgain() {
+        ModalDriver driver([&](QWidget* modal) { modal->close(); });
+        driver.setWatchdog(5000);
+        form_->stInfo->setText("Данные записаны");
+        QCOMPARE(form_->ShowModal(), TModalForm::mrCancel);
+        QCOMPARE(form_->ShowModal(), TModalForm::mrCancel);
+        QVERIFY(!driver.timedOut);
+        QCOMPARE(form_->stInfo->text(), QString("Данные записаны")); // nothing clears it
+    }
+
+    void showModalOfVisibleWindowIsRefused() {
+        form_->show();
+        QVERIFY_THROWS_EXCEPTION(Exception, form_->ShowModal());
+    }
+
+    void clipLoopsWhilePlayingAndStopsOnFirstFrame() {
+        TAnimate* animate = form_->Animate1;
+        animate->SetCommonAVI(aviFindFile);
+        QVERIFY(animate->FrameCount() > 1);
+        QCOMPARE(animate->size(), QSize(48, 45));
+        animate->SetActive(true);
+        QVERIFY(animate->Active());
+        QTRY_COMPARE_WITH_TIMEOUT(animate->CurrentFrame(), animate->FrameCount() - 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(animate->CurrentFrame(), 1, 2000); // wrapped round
+        animate->SetActive(false);
+        QVERIFY(!animate->Active());
+        QCOMPARE(animate->CurrentFrame(), 0);
+        // Choosing a clip closes the one that was playing.
+        animate->SetActive(true);
+        animate->SetCommonAVI(aviNone);
+        QVERIFY(!animate->Active());
+        QCOMPARE(animate->FrameCount(), 0);
+        animate->SetActive(true);
+        QVERIFY(!animate->Active());
+    }
+
+    void clipsAreDistinctAndMove() {
+        const QVector<QPixmap> computer = ClipFrames(aviFindComputer);
+        const QVector<QPixmap> file = ClipFrames(aviFindFile);
+        QVERIFY(computer.size() > 1 && file.size() > 1);
+        QVERIFY(ClipFrames(aviNone).isEmpty());
+        QCOMPARE(computer[0].size(), QSize(48, 45));
+        QVERIFY(computer[0].toImage() != file[0].toImage());
+        QVERIFY(computer[0].toImage() != computer[1].toImage());
+        QVERIFY(file[0].toImage() != file[1].toImage());
+    }
+
+    void progressPastRangeShowsFullAndEmptyRangeIsNotBusy_data() {
+        QTest::addColumn<int>("max");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<double>("filled");
+        QTest::newRow("first read step") << 512 << 1 << 1.0 / 512;
+        QTest::newRow("read after creation") << 512 << 128 << 0.25;
+        QTest::newRow("read past a short write") << 100 << 128 << 1.0;
+        QTest::newRow("empty write, start") << 0 << 0 << 0.0;
+        QTest::newRow("read after empty write") << 0 << 5 << 1.0;
+    }
+    void progressPastRangeShowsFullAndEmptyRangeIsNotBusy() {
+        QFETCH(int, max);
+        QFETCH(int, position);
+        QFETCH(double, filled);
+        TProgressBar* bar = form_->ProgressBar1;
+        bar->SetMax(max);
+        bar->SetPosition(position);
+        QCOMPARE(bar->Position(), position);
+        QVERIFY(bar->maximum() > bar->minimum()); // never the busy indicator
+        const double shown = double(bar->value() - bar->minimum()) / (bar->maximum() - bar->minimum());
+        QCOMPARE(shown, filled);
+    }
+};
+
+int main(int argc, char** argv) {
+    TApplication app(argc, argv);
+    TestProgressWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_progresswindow.moc"

@@ -1,0 +1,128 @@
+#include "ui/fMain.h"
+
+#include "app/ErrorReport.h"
+#include "programmer/ProgramImage.h"
+#include "ui/AppStyle.h"
+#include "ui/Placement.h"
+#include "ui/fHelp.h"
+#include "ui_fMain.h"
+
+#include <QShowEvent>
+
+TformMain* formMain = nullptr;
+
+TformMain::TformMain(QWidget* parent)
+    : TForm(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                        Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+    setObjectName(QStringLiteral("formMain"));
+    Ui::TformMain form;
+    form.setupUi(this);
+    Panel1 = form.Panel1;
+    BtnOpen = form.BtnOpen;
+    BtnSaveAs = form.BtnSaveAs;
+    BtnRead = form.BtnRead;
+    BtnVerify = form.BtnVerify;
+    cbPort = form.cbPort;
+    btnHelp = form.btnHelp;
+    GroupBox2 = form.GroupBox2;
+    StaticText1 = form.StaticText1;
+    StaticText2 = form.StaticText2;
+    StaticText3 = form.StaticText3;
+    stNameFile = form.stNameFile;
+    stSizeFile = form.stSizeFile;
+    stKolSect = form.stKolSect;
+    GroupBox1 = form.GroupBox1;
+    cbCheck = form.cbCheck;
+    BtnWrite = form.BtnWrite;
+
+    setFont(WindowFont());
+    setFixedSize(size());
+    for (QWidget* control : findChildren<QWidget*>())
+        if (!control->toolTip().isEmpty())
+            control->setToolTipDuration(ToolTipDurationMs);
+    cbPort->setCurrentIndex(-1);
+    cbCheck->setFocus();
+
+    OpenDialog1 = new TOpenDialog(this);
+    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+    OpenDialog1->SetFilter(QStringLiteral("*.bin|*.bin"));
+    SaveDialog1 = new TSaveDialog(this);
+    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+    SaveDialog1->SetFilter(QStringLiteral("*.bin|*.bin"));
+    SaveDialog1->SetDefaultExt(QStringLiteral("bin"));
+
+    connect(BtnOpen, &QToolButton::clicked, this, Guarded([this] { BtnOpenClick(); }));
+    connect(BtnSaveAs, &QToolButton::clicked, this, Guarded([this] { BtnSaveAsClick(); }));
+    connect(BtnRead, &QToolButton::clicked, this, Guarded([this] { BtnReadClick(); }));
+    connect(BtnVerify, &QToolButton::clicked, this, Guarded([this] { BtnVerifyClick(); }));
+    connect(btnHelp, &QToolButton::clicked, this, Guarded([this] { btnHelpClick(); }));
+    connect(BtnWrite, &QPushButton::clicked, this, Guarded([this] { BtnWriteClick(); }));
+    // Only the user's choice: a selection made by the program must not touch Tag.
+    connect(cbPort, &QComboBox::activated, this, Guarded([this] { cbPortChange(); }));
+
+    OnShow = Guarded([this](QObject* sender) { FormShow(sender); });
+    OnClose = Guarded([this](QObject* sender) { FormClose(sender); });
+}
+
+TformMain::~TformMain() { FireDestroy(); }
+
+void TformMain::showEvent(QShowEvent* event) {
+    if (!event->spontaneous())
+        move(StartPosition);
+    TForm::showEvent(event);
+}
+
+void TformMain::BtnOpenClick() {
+    if (OpenDialog1->Execute())
+        LoadProgramFile(*this, OpenDialog1->FileName());
+}
+
+void TformMain::BtnSaveAsClick() {
+    SaveDialog1->SetInitialDir(OpenDialog1->InitialDir());
+    if (SaveDialog1->Execute())
+        SaveDeviceImageAs(SaveDialog1->FileName());
+    else
+        SaveDeviceImageAs(std::nullopt);
+}
+
+// The device runs and the comparison fill these four.
+void TformMain::BtnReadClick() {}
+
+void TformMain::BtnWriteClick() {}
+
+void TformMain::BtnVerifyClick() {}
+
+void TformMain::VaComm1RxChar(QObject* /*Sender*/, int /*Count*/) {}
+
+void TformMain::cbPortChange() { cbPort->SetTag(cbPort->currentIndex()); }
+
+void TformMain::btnHelpClick() {
+    if (!formHelp)
+        return;
+    formHelp->move(CentredBelowTop(frameGeometry(), OuterSize(formHelp, this)));
+    formHelp->ShowModal();
+}
+
+void TformMain::FormShow(QObject* /*Sender*/) {
+    ProgramLoaded = false;
+    cbPort->SetItemIndex(cbPort->Tag());
+    if (!LoadRememberedProgram(*this, OpenDialog1->FileName()))
+        OpenDialog1->SetInitialDir(QString());
+}
+
+void TformMain::FormClose(QObject* /*Sender*/) {
+    try {
+        // The serial port is closed here; a failure to close changes nothing for the
+        // operator, who is leaving.
+    } catch (...) {
+    }
+}
+
+void TformMain::SetProgramCaptions(const QString& name, const QString& size,
+                                   const QString& sectors) {
+    stNameFile->SetCaption(name);
+    stSizeFile->SetCaption(size);
+    stKolSect->SetCaption(sectors);
+}
+
+void TformMain::SetProgramNameHint(const QString& hint) { stNameFile->setToolTip(hint); }
