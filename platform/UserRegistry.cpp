@@ -61,7 +61,9 @@ RegStatus SplitPath(const QString& subKey, QStringList* parts) {
     return parts->size() > RegMaxKeyDepth ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
 }
 
-QByteArray Native(const QString& path) { return QFile::encodeName(path); }
+QByteArray Native(const QString& path) {
+    return QFile::encodeName(path);
+}
 
 struct Loaded {
     RegKey root;
@@ -181,8 +183,8 @@ bool KeepAside(const QString& path) {
         const int in = ::open(Native(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (in < 0)
             return false;
-        const int out = ::open(Native(name).constData(),
-                               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const int out =
+            ::open(Native(name).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (out < 0) {
             ::close(in);
             if (errno == EEXIST)
@@ -220,8 +222,7 @@ bool ReplaceAtomically(const QString& path, const QByteArray& bytes) {
         return false;
     const bool written = ::fchmod(fd, 0600) == 0 && WriteAll(fd, bytes.constData(), bytes.size()) &&
                          ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !written ||
-        ::rename(tmp.constData(), Native(path).constData()) != 0) {
+    if (::close(fd) != 0 || !written || ::rename(tmp.constData(), Native(path).constData()) != 0) {
         ::unlink(tmp.constData());
         return false;
     }
@@ -274,10 +275,11 @@ RegKey& MakePath(RegKey& root, const QStringList& path) {
 
 } // namespace
 
-QString UserRegistryPath() { return VendrikConfigDir() + QStringLiteral("/user.reg"); }
+QString UserRegistryPath() {
+    return VendrikConfigDir() + QStringLiteral("/user.reg");
+}
 
-RegStatus RegCreateKeyEx(RegHandle base, const QString& subKey, quint32 access,
-                         RegHandle* result) {
+RegStatus RegCreateKeyEx(RegHandle base, const QString& subKey, quint32 access, RegHandle* result) {
     OpenKey from;
     QStringList parts;
     if (RegStatus s = LookUp(base, &from); s != ERROR_SUCCESS)

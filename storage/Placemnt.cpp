@@ -81,8 +81,7 @@ void TFormPlacement::RestoreFromStore() {
     OpenStore(true);
     try {
         const QString section = StoreSection();
-        const int stored =
-            store_ ? store_->ReadInt(section, QStringLiteral("FormVersion"), 0) : 0;
+        const int stored = store_ ? store_->ReadInt(section, QStringLiteral("FormVersion"), 0) : 0;
         if (stored >= Version) {
             ReadPlacement();
             restoreDone_ = true;
@@ -123,15 +122,17 @@ void TFormPlacement::OpenStore(bool readOnly) {
     if (readOnly)
         store_->SetAccess(KEY_READ);
     if (RegistryRoot != prCurrentUser) {
-        static const RegHandle roots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE,
+        static const RegHandle roots[] = {HKEY_CURRENT_USER,   HKEY_LOCAL_MACHINE,
                                           HKEY_CURRENT_CONFIG, HKEY_CLASSES_ROOT,
-                                          HKEY_USERS,        HKEY_DYN_DATA};
+                                          HKEY_USERS,          HKEY_DYN_DATA};
         store_->SetRootKey(roots[RegistryRoot]);
         store_->OpenKeyPath(path, !readOnly);
     }
 }
 
-void TFormPlacement::CloseStore() { store_.reset(); }
+void TFormPlacement::CloseStore() {
+    store_.reset();
+}
 
 QString TFormPlacement::DefaultStoreKey() const {
     QString app;

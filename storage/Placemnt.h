@@ -23,8 +23,14 @@ enum TPlacementOption { fpState = 0x1, fpPosition = 0x2, fpActiveControl = 0x4 }
 using TPlacementOptions = QFlags<TPlacementOption>;
 Q_DECLARE_OPERATORS_FOR_FLAGS(TPlacementOptions)
 
-enum TPlacementRegRoot { prCurrentUser, prLocalMachine, prCurrentConfig, prClassesRoot, prUsers,
-                         prDynData };
+enum TPlacementRegRoot {
+    prCurrentUser,
+    prLocalMachine,
+    prCurrentConfig,
+    prClassesRoot,
+    prUsers,
+    prDynData
+};
 
 struct TWinMinMaxInfo {
     int MaxPosLeft = 0, MaxPosTop = 0, MaxSizeHeight = 0, MaxSizeWidth = 0;
@@ -91,10 +97,8 @@ public:
     // Lets a test stand in another executable's name.
     void SetExecutablePath(const QString& path) { executablePath_ = path; }
 
-    virtual QString StoreReadText(const QString& section, const QString& ident,
-                                  const QString& def);
-    virtual void StoreWriteText(const QString& section, const QString& ident,
-                                const QString& text);
+    virtual QString StoreReadText(const QString& section, const QString& ident, const QString& def);
+    virtual void StoreWriteText(const QString& section, const QString& ident, const QString& text);
 
 protected:
     virtual void WritePlacement();

@@ -273,13 +273,11 @@ void TPropsStorage::ReadProperty(const TPropInfo& info) {
     }
 }
 
-QString TPropsStorage::ReadValue(const QString& section, const QString& ident,
-                                 const QString& def) {
+QString TPropsStorage::ReadValue(const QString& section, const QString& ident, const QString& def) {
     return OnReadText ? OnReadText(section, ident, def) : QString();
 }
 
-void TPropsStorage::WriteValue(const QString& section, const QString& ident,
-                               const QString& text) {
+void TPropsStorage::WriteValue(const QString& section, const QString& ident, const QString& text) {
     if (OnWriteText)
         OnWriteText(section, ident, text);
 }

@@ -4,7 +4,9 @@
 
 TRegistry::TRegistry() = default;
 
-TRegistry::~TRegistry() { ReleaseCurrentKey(); }
+TRegistry::~TRegistry() {
+    ReleaseCurrentKey();
+}
 
 void TRegistry::SetRootKey(RegHandle root) {
     if (root == rootKey_)
@@ -56,7 +58,9 @@ RegHandle TRegistry::OpenChildKey(const QString& path) {
     return RegOpenKeyEx(base, relative, access_, &key) == ERROR_SUCCESS ? key : 0;
 }
 
-bool TRegistry::HasValue(const QString& name) { return ValueSize(name) >= 0; }
+bool TRegistry::HasValue(const QString& name) {
+    return ValueSize(name) >= 0;
+}
 
 int TRegistry::ValueSize(const QString& name) {
     quint32 size = 0;

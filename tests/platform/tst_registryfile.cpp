@@ -9,7 +9,9 @@ namespace {
 
 const QStringList MainKey = {"Software", "Vendrik", "TformMain"};
 
-QByteArray Sz(const QByteArray& utf8) { return utf8 + '\0'; }
+QByteArray Sz(const QByteArray& utf8) {
+    return utf8 + '\0';
+}
 
 RegKey TreeWith(const RegValue& value) {
     RegKey root;
@@ -36,7 +38,8 @@ const QByteArray ValidText = "REGEDIT4\n"
                              "\"OpenDialog1_FileName\"=\"/home/op/\\\"q\\\"\\\\x.bin\"\n"
                              "\n";
 
-const char Junk[] = "\x7f" "ELF\x02\x01\x01\0\0\0\n\xff\xfe[\n\"";
+const char Junk[] = "\x7f"
+                    "ELF\x02\x01\x01\0\0\0\n\xff\xfe[\n\"";
 
 } // namespace
 
@@ -56,8 +59,8 @@ private slots:
             << quint32(REG_SZ) << Sz("/home/оператор/Мои программы/прошивка 1.bin")
             << QByteArray("\"v\"=\"/home/оператор/Мои программы/прошивка 1.bin\"");
         QTest::newRow("empty text") << quint32(REG_SZ) << Sz("") << QByteArray("\"v\"=\"\"");
-        QTest::newRow("nul inside text")
-            << quint32(REG_SZ) << QByteArray("ab\0cd\0", 6) << QByteArray("\"v\"=hex(1):61,62,00,63,64,00");
+        QTest::newRow("nul inside text") << quint32(REG_SZ) << QByteArray("ab\0cd\0", 6)
+                                         << QByteArray("\"v\"=hex(1):61,62,00,63,64,00");
         QTest::newRow("line break in text") << quint32(REG_SZ) << Sz("a\nb") << QByteArray();
         QTest::newRow("text without nul") << quint32(REG_SZ) << QByteArray("ab") << QByteArray();
         QTest::newRow("invalid utf-8 text") << quint32(REG_SZ) << Sz("\xC3\x28") << QByteArray();
@@ -65,13 +68,14 @@ private slots:
                                     << QByteArray("\"v\"=hex(2):25,48,4f,4d,45,25,00");
         QTest::newRow("binary") << quint32(REG_BINARY) << QByteArray("\x00\xff\x10", 3)
                                 << QByteArray("\"v\"=hex:00,ff,10");
-        QTest::newRow("empty binary") << quint32(REG_BINARY) << QByteArray() << QByteArray("\"v\"=hex:");
+        QTest::newRow("empty binary")
+            << quint32(REG_BINARY) << QByteArray() << QByteArray("\"v\"=hex:");
         QTest::newRow("dword") << quint32(REG_DWORD) << QByteArray("\x2a\0\0\0", 4)
                                << QByteArray("\"v\"=dword:0000002a");
-        QTest::newRow("short dword") << quint32(REG_DWORD) << QByteArray("\x2a\0", 2)
-                                     << QByteArray("\"v\"=hex(4):2a,00");
-        QTest::newRow("unknown type") << quint32(0x1b) << QByteArray("\x01", 1)
-                                      << QByteArray("\"v\"=hex(1b):01");
+        QTest::newRow("short dword")
+            << quint32(REG_DWORD) << QByteArray("\x2a\0", 2) << QByteArray("\"v\"=hex(4):2a,00");
+        QTest::newRow("unknown type")
+            << quint32(0x1b) << QByteArray("\x01", 1) << QByteArray("\"v\"=hex(1b):01");
     }
     void everyValueTypeRoundTrips() {
         QFETCH(quint32, type);
@@ -132,43 +136,38 @@ private slots:
         QTest::newRow("empty file") << QByteArray() << true << QStringList{} << QStringList{};
         QTest::newRow("crlf line ends") << QByteArray(ValidText).replace("\n", "\r\n") << true
                                         << QStringList{"cbCheck_Checked=True"} << QStringList{};
-        QTest::newRow("cut inside text")
-            << head + "\"a\"=\"1\"\n\"b\"=\"/home/x" << false << QStringList{"a=1"}
-            << QStringList{"b"};
-        QTest::newRow("cut inside dword")
-            << head + "\"a\"=\"1\"\n\"n\"=dword:0000" << false << QStringList{"a=1"}
-            << QStringList{"n"};
-        QTest::newRow("cut inside header")
-            << QByteArray("REGEDIT4\n\n[HKEY_CURRENT_USER\\Softw") << false << QStringList{}
-            << QStringList{};
-        QTest::newRow("no header line") << head.mid(10) + "\"a\"=\"1\"\n" << false
-                                        << QStringList{"a=1"} << QStringList{};
+        QTest::newRow("cut inside text") << head + "\"a\"=\"1\"\n\"b\"=\"/home/x" << false
+                                         << QStringList{"a=1"} << QStringList{"b"};
+        QTest::newRow("cut inside dword") << head + "\"a\"=\"1\"\n\"n\"=dword:0000" << false
+                                          << QStringList{"a=1"} << QStringList{"n"};
+        QTest::newRow("cut inside header") << QByteArray("REGEDIT4\n\n[HKEY_CURRENT_USER\\Softw")
+                                           << false << QStringList{} << QStringList{};
+        QTest::newRow("no header line") << head.mid(10) + "\"a\"=\"1\"\n"
+                                        << false << QStringList{"a=1"} << QStringList{};
         QTest::newRow("malformed lines among good ones")
             << head + "\"a\"=\"1\"\ngarbage\n\"b\"=hex:zz\n\"c\"=\"x\\q\"\n\"d\"=-\n\"e\"=\"2\"\n"
             << false << QStringList{"a=1", "e=2"} << QStringList{"b", "c", "d"};
         QTest::newRow("values of a foreign key stay out")
-            << head + "\"a\"=\"1\"\n[HKEY_LOCAL_MACHINE\\X]\n\"b\"=\"2\"\n" << false
-            << QStringList{"a=1"} << QStringList{"b"};
+            << head + "\"a\"=\"1\"\n[HKEY_LOCAL_MACHINE\\X]\n\"b\"=\"2\"\n"
+            << false << QStringList{"a=1"} << QStringList{"b"};
         QTest::newRow("values before any key")
             << QByteArray("REGEDIT4\n\"a\"=\"1\"\n") << false << QStringList{} << QStringList{};
-        QTest::newRow("invalid utf-8 line")
-            << head + "\"a\"=\"\xC3\x28\"\n\"b\"=\"2\"\n" << false << QStringList{"b=2"}
-            << QStringList{"a"};
+        QTest::newRow("invalid utf-8 line") << head + "\"a\"=\"\xC3\x28\"\n\"b\"=\"2\"\n"
+                                            << false << QStringList{"b=2"} << QStringList{"a"};
         QTest::newRow("value given twice, later wins")
-            << head + "\"a\"=\"1\"\n\"A\"=\"2\"\n" << false << QStringList{"a=2"}
-            << QStringList{};
-        QTest::newRow("comment") << head + "; note\n\"a\"=\"1\"\n" << false << QStringList{"a=1"}
-                                 << QStringList{};
-        QTest::newRow("binary junk")
-            << QByteArray::fromRawData(Junk, sizeof Junk - 1) << false
-            << QStringList{} << QStringList{};
-        QTest::newRow("continued byte list") << head + "\"h\"=hex(2):41,\\\n  42,00\n" << true
-                                             << QStringList{"h=AB"} << QStringList{};
+            << head + "\"a\"=\"1\"\n\"A\"=\"2\"\n"
+            << false << QStringList{"a=2"} << QStringList{};
+        QTest::newRow("comment") << head + "; note\n\"a\"=\"1\"\n"
+                                 << false << QStringList{"a=1"} << QStringList{};
+        QTest::newRow("binary junk") << QByteArray::fromRawData(Junk, sizeof Junk - 1) << false
+                                     << QStringList{} << QStringList{};
+        QTest::newRow("continued byte list") << head + "\"h\"=hex(2):41,\\\n  42,00\n"
+                                             << true << QStringList{"h=AB"} << QStringList{};
         QByteArray deep = "REGEDIT4\n\n[HKEY_CURRENT_USER";
         for (int i = 0; i <= RegMaxKeyDepth; ++i)
             deep += "\\k";
-        QTest::newRow("key nested too deep") << deep + "]\n\"a\"=\"1\"\n" << false << QStringList{}
-                                             << QStringList{};
+        QTest::newRow("key nested too deep") << deep + "]\n\"a\"=\"1\"\n"
+                                             << false << QStringList{} << QStringList{};
     }
     void damagedTextReadsWhatItCan() {
         QFETCH(QByteArray, text);
@@ -195,8 +194,9 @@ private slots:
     // text must format into a file that reads back clean and unchanged.
     void parserSurvivesRandomMutations() {
         QRandomGenerator random(20240611);
-        const QList<QByteArray> tokens = {"[", "]", "\"", "\\", "=", "hex(", "hex:", "dword:",
-                                          ",\\\n", "\n", "\r", "@", "\xD0", "\0", "]\n\""};
+        const QList<QByteArray> tokens = {"[",    "]",    "\"",     "\\",    "=",
+                                          "hex(", "hex:", "dword:", ",\\\n", "\n",
+                                          "\r",   "@",    "\xD0",   "\0",    "]\n\""};
         QElapsedTimer clock;
         clock.start();
         int rounds = 0;

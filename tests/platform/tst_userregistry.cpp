@@ -25,8 +25,8 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
 
 QStringList DamagedCopies() {
     const QFileInfo reg(UserRegistryPath());
-    return QDir(reg.absolutePath()).entryList({reg.fileName() + ".damaged-*"}, QDir::Files,
-                                              QDir::Name);
+    return QDir(reg.absolutePath())
+        .entryList({reg.fileName() + ".damaged-*"}, QDir::Files, QDir::Name);
 }
 
 RegStatus SetText(RegHandle key, const QString& name, const QByteArray& utf8) {
@@ -48,8 +48,8 @@ QByteArray QueryData(RegHandle key, const QString& name, quint32* type = nullptr
 int Hammer(const QString& name, int rounds) {
     for (int i = 0; i < rounds; ++i) {
         RegHandle key = 0;
-        if (RegCreateKeyEx(HKEY_CURRENT_USER, "Software\\Vendrik\\" + name, KEY_ALL_ACCESS,
-                           &key) != ERROR_SUCCESS)
+        if (RegCreateKeyEx(HKEY_CURRENT_USER, "Software\\Vendrik\\" + name, KEY_ALL_ACCESS, &key) !=
+            ERROR_SUCCESS)
             return 2;
         const RegStatus s = SetText(key, name + QString::number(i), QByteArray::number(i));
         RegCloseKey(key);
@@ -72,9 +72,9 @@ private slots:
     void valuesRoundTripThroughFileWithoutRegardToCase() {
         TempConfigHome home;
         RegHandle key = 0;
-        QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, "Software\\Vendrik\\TformMain", KEY_ALL_ACCESS,
-                                &key),
-                 ERROR_SUCCESS);
+        QCOMPARE(
+            RegCreateKeyEx(HKEY_CURRENT_USER, "Software\\Vendrik\\TformMain", KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
         QCOMPARE(SetText(key, "FormVersion", "0"), ERROR_SUCCESS);
         QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
         QCOMPARE(RegQueryValueEx(key, "FormVersion", nullptr, nullptr, nullptr),
@@ -122,7 +122,8 @@ private slots:
     void fileAndFolderArePrivateAndNoTemporaryIsLeft() {
         TempConfigHome home;
         RegHandle key = 0;
-        QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, "Software", KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+        QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, "Software", KEY_ALL_ACCESS, &key),
+                 ERROR_SUCCESS);
         RegCloseKey(key);
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(home.vendrikDir()).constData(), &st), 0);
@@ -139,7 +140,8 @@ private slots:
         QTest::newRow("truncated") << GoodHead + "\"OpenDialog1_FileName\"=\"/ho" << true;
         QTest::newRow("junk") << QByteArray::fromRawData(Junk, sizeof Junk - 1) << false;
         QTest::newRow("malformed lines")
-            << GoodHead + "\"cbCheck_Checked\"=True\n[broken\n\"x\"=\"1\"\n" << true;
+            << GoodHead + "\"cbCheck_Checked\"=True\n[broken\n\"x\"=\"1\"\n"
+            << true;
         QByteArray huge = GoodHead;
         huge.reserve(UserRegistryReadCap + 2 * 1024 * 1024);
         for (int i = 0; huge.size() <= UserRegistryReadCap + 1024 * 1024; ++i)
@@ -153,9 +155,9 @@ private slots:
         WriteFile(UserRegistryPath(), damaged);
 
         RegHandle key = 0;
-        QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, "Software\\Vendrik\\TformMain", KEY_ALL_ACCESS,
-                                &key),
-                 ERROR_SUCCESS);
+        QCOMPARE(
+            RegCreateKeyEx(HKEY_CURRENT_USER, "Software\\Vendrik\\TformMain", KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
         QCOMPARE(QueryData(key, "cbPort_Tag"),
                  tagReadable ? QByteArray("5\0", 2) : QByteArray("<missing>"));
         QCOMPARE(SetText(key, "FormVersion", "0"), ERROR_SUCCESS);
@@ -186,7 +188,8 @@ private slots:
         QCOMPARE(::mkfifo(QFile::encodeName(UserRegistryPath()).constData(), 0600), 0);
         RegHandle key = 0;
         QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, "Software", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
-        QVERIFY(RegCreateKeyEx(HKEY_CURRENT_USER, "Software", KEY_ALL_ACCESS, &key) != ERROR_SUCCESS);
+        QVERIFY(RegCreateKeyEx(HKEY_CURRENT_USER, "Software", KEY_ALL_ACCESS, &key) !=
+                ERROR_SUCCESS);
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(UserRegistryPath()).constData(), &st), 0);
         QVERIFY(S_ISFIFO(st.st_mode));
@@ -197,7 +200,8 @@ private slots:
         TempConfigHome home;
         WriteFile(UserRegistryPath() + ".tmp-AbC123", "half a file");
         RegHandle key = 0;
-        QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, "Software", KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+        QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, "Software", KEY_ALL_ACCESS, &key),
+                 ERROR_SUCCESS);
         RegCloseKey(key);
         QVERIFY(!QFileInfo::exists(UserRegistryPath() + ".tmp-AbC123"));
     }

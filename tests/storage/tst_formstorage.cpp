@@ -89,8 +89,7 @@ private slots:
             first.OpenDialog1->FileName = path;
             first.close();
         }
-        QCOMPARE(ReadAll(UserRegistryPath()),
-                 KeysHead + Section("0", "True", "2", path.toUtf8()));
+        QCOMPARE(ReadAll(UserRegistryPath()), KeysHead + Section("0", "True", "2", path.toUtf8()));
         TTestWindow next;
         next.show();
         QCOMPARE(next.shown.size(), 1);
@@ -123,16 +122,16 @@ private slots:
         QCOMPARE(window.shown[0].checked, restored);
         QCOMPARE(window.shown[0].tag, restored ? 3 : 0);
         window.close();
-        QCOMPARE(SectionValues(), restored ? Expected("True", "3", "/s.bin")
-                                           : Expected("False", "0", ""));
+        QCOMPARE(SectionValues(),
+                 restored ? Expected("True", "3", "/s.bin") : Expected("False", "0", ""));
         QVERIFY(boxes.boxes.isEmpty());
     }
 
     void versionOfWrongTypeIsReportedAndNothingIsSaved() {
         TempConfigHome home;
         MessageRecorder boxes;
-        const QByteArray stored = KeysHead + SectionHead +
-                                  "\"FormVersion\"=dword:00000000\n\"cbPort_Tag\"=\"3\"\n\n";
+        const QByteArray stored =
+            KeysHead + SectionHead + "\"FormVersion\"=dword:00000000\n\"cbPort_Tag\"=\"3\"\n\n";
         WriteFile(stored);
         {
             TTestWindow window;

@@ -33,8 +33,9 @@ const QByteArray KeysHead = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\n"
 
 QByteArray Section(const QByteArray& check, const QByteArray& tag, const QByteArray& file) {
     return "[HKEY_CURRENT_USER\\Software\\Vendrik\\TformMain]\n\"FormVersion\"=\"0\"\n"
-           "\"cbCheck_Checked\"=\"" + check + "\"\n\"cbPort_Tag\"=\"" + tag +
-           "\"\n\"OpenDialog1_FileName\"=\"" + file + "\"\n\n";
+           "\"cbCheck_Checked\"=\"" +
+           check + "\"\n\"cbPort_Tag\"=\"" + tag + "\"\n\"OpenDialog1_FileName\"=\"" + file +
+           "\"\n\n";
 }
 
 // A new start of the program: a fresh main window named like the real executable.

@@ -52,8 +52,8 @@ private slots:
         QTest::newRow("other case and blanks")
             << QStringList{" CBCHECK . checked ", "opendialog1.FILENAME"}
             << QStringList{" CBCHECK . checked ", "opendialog1.FILENAME"};
-        QTest::newRow("splits at the first dot")
-            << QStringList{"OpenDialog1.FileName.Extra"} << QStringList{"OpenDialog1.FileName.Extra"};
+        QTest::newRow("splits at the first dot") << QStringList{"OpenDialog1.FileName.Extra"}
+                                                 << QStringList{"OpenDialog1.FileName.Extra"};
     }
     void bindingDropsLinesItCannotBind() {
         QFETCH(QStringList, lines);
@@ -84,7 +84,7 @@ private slots:
         window.cbPort->Tag = -5;
         window.OpenDialog1->FileName = "  /tmp/a b.bin \t";
         window.OpenDialog1->Kind = TestDialog::Gamma;
-        TStoredPropList list{"CBCHECK.CHECKED", "cbport.tag",         "OpenDialog1.filename",
+        TStoredPropList list{"CBCHECK.CHECKED",  "cbport.tag",        "OpenDialog1.filename",
                              "OpenDialog1.Kind", "OpenDialog1.Ratio", "cbPort.NoSuchProperty",
                              "cbCheck.checkable"};
         TPropsStorage::ResolveStoredList(&window, list, true);
@@ -129,16 +129,16 @@ private slots:
         QTest::newRow("bool other word") << chk << chkId << QVariant("yes") << QVariant(false);
         QTest::newRow("bool empty") << chk << chkId << QVariant("") << QVariant(false);
         const QString file = "OpenDialog1.FileName", fileId = "OpenDialog1_FileName";
-        QTest::newRow("string trimmed") << file << fileId << QVariant("  /a b/с.bin \t")
-                                        << QVariant("/a b/с.bin");
+        QTest::newRow("string trimmed")
+            << file << fileId << QVariant("  /a b/с.bin \t") << QVariant("/a b/с.bin");
         QTest::newRow("string empty") << file << fileId << QVariant("") << QVariant("");
         QTest::newRow("string missing keeps own, trimmed")
             << file << fileId << QVariant() << QVariant("/own.bin");
         const QString kind = "OpenDialog1.Kind", kindId = "OpenDialog1_Kind";
-        QTest::newRow("enum any case") << kind << kindId << QVariant("bEtA")
-                                       << QVariant::fromValue(TestDialog::Beta);
-        QTest::newRow("enum unknown name") << kind << kindId << QVariant("Delta")
-                                           << QVariant::fromValue(TestDialog::Alpha);
+        QTest::newRow("enum any case")
+            << kind << kindId << QVariant("bEtA") << QVariant::fromValue(TestDialog::Beta);
+        QTest::newRow("enum unknown name")
+            << kind << kindId << QVariant("Delta") << QVariant::fromValue(TestDialog::Alpha);
         const QString ratio = "OpenDialog1.Ratio", ratioId = "OpenDialog1_Ratio";
         QTest::newRow("double") << ratio << ratioId << QVariant("2.25") << QVariant(2.25);
         QTest::newRow("double unreadable") << ratio << ratioId << QVariant("x") << QVariant(0.5);
@@ -168,8 +168,8 @@ private slots:
         TStoredPropList list{"cbCheck.Checked", "cbPort.Tag", "OpenDialog1.FileName"};
         TPropsStorage::ResolveStoredList(&window, list, true);
         MapStorage map;
-        map.values = {{"cbCheck_Checked", "True"}, {"cbPort_Tag", "3"},
-                      {"OpenDialog1_FileName", "/x.bin"}};
+        map.values = {
+            {"cbCheck_Checked", "True"}, {"cbPort_Tag", "3"}, {"OpenDialog1_FileName", "/x.bin"}};
         map.failOn = "cbPort_Tag";
         map.storage.ReadComponentProps(&window, list);
         QCOMPARE(window.cbCheck->isChecked(), true);

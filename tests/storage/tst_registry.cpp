@@ -18,8 +18,7 @@ void WriteStore(const QByteArray& sectionBody) {
     QDir().mkpath(QFileInfo(UserRegistryPath()).absolutePath());
     QFile f(UserRegistryPath());
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Vendrik\\TformMain]\n" + sectionBody +
-            "\n");
+    f.write("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Vendrik\\TformMain]\n" + sectionBody + "\n");
 }
 
 bool KeyExists(const QString& path) {
@@ -103,17 +102,23 @@ private slots:
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("text");  // expected text ...
         QTest::addColumn<QString>("error"); // ... or this exception message
-        QTest::newRow("text") << QByteArray("\"v\"=\"abc\"") << "abc" << "";
+        QTest::newRow("text") << QByteArray("\"v\"=\"abc\"") << "abc"
+                              << "";
         QTest::newRow("expandable text unexpanded")
-            << QByteArray("\"v\"=hex(2):25,48,4f,4d,45,25,2f,78,00") << "%HOME%/x" << "";
+            << QByteArray("\"v\"=hex(2):25,48,4f,4d,45,25,2f,78,00") << "%HOME%/x"
+            << "";
         QTest::newRow("nul in the middle") << QByteArray("\"v\"=hex(1):61,62,00,63,64,00") << "ab"
                                            << "";
-        QTest::newRow("text without nul") << QByteArray("\"v\"=hex(1):61,62") << "ab" << "";
+        QTest::newRow("text without nul") << QByteArray("\"v\"=hex(1):61,62") << "ab"
+                                          << "";
         QTest::newRow("dword") << QByteArray("\"v\"=dword:0000002a") << ""
                                << "Invalid data type for 'v'";
-        QTest::newRow("binary") << QByteArray("\"v\"=hex:01") << "" << "Invalid data type for 'v'";
-        QTest::newRow("empty binary") << QByteArray("\"v\"=hex:") << "" << "";
-        QTest::newRow("missing") << QByteArray("\"other\"=\"1\"") << "dflt" << "";
+        QTest::newRow("binary") << QByteArray("\"v\"=hex:01") << ""
+                                << "Invalid data type for 'v'";
+        QTest::newRow("empty binary") << QByteArray("\"v\"=hex:") << ""
+                                      << "";
+        QTest::newRow("missing") << QByteArray("\"other\"=\"1\"") << "dflt"
+                                 << "";
     }
     void storedValueReadsAsText() {
         QFETCH(QByteArray, line);
@@ -148,7 +153,8 @@ private slots:
         QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Vendrik\\TformMain", KEY_READ, &key),
                  ERROR_SUCCESS);
         quint32 type = 0, size = 0;
-        QCOMPARE(RegQueryValueEx(key, "OpenDialog1_FileName", &type, nullptr, &size), ERROR_SUCCESS);
+        QCOMPARE(RegQueryValueEx(key, "OpenDialog1_FileName", &type, nullptr, &size),
+                 ERROR_SUCCESS);
         QCOMPARE(type, quint32(REG_SZ));
         QCOMPARE(size, quint32(path.toUtf8().size() + 1));
         RegCloseKey(key);
