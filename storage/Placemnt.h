@@ -9,6 +9,8 @@
 // fpPosition, fpActiveControl are accepted and ignored), size limits (MinMaxInfo,
 // PreventResize), stored named values, INI files (UseRegistry false loads and saves
 // nothing) and registry roots other than the current user's (the platform refuses them).
+// The window manager's maximized position is not adjusted after a restore: it stores
+// nothing and the main window cannot be maximized.
 
 #include "app/Form.h"
 #include "storage/RXProps.h"

@@ -51,53 +51,12 @@ QMap<QString, QString> Expected(const QString& check, const QString& tag, const 
             {"OpenDialog1_FileName", file}};
 }
 
-QStringList DamagedCopies(const TempConfigHome& home) {
-    return QDir(home.vendrikDir()).entryList({"user.reg.damaged-*"}, QDir::Files);
-}
-
 } // namespace
 
 class TestFormStorage : public QObject {
     Q_OBJECT
 private slots:
     void init() { SetApplicationTitle("Vendrik"); }
-
-    void firstStartCreatesEmptyKeyAndStoresFourValuesAtClose() {
-        TempConfigHome home;
-        MessageRecorder boxes;
-        TTestWindow window;
-        window.show();
-        QCOMPARE(ReadAll(UserRegistryPath()), KeysHead);
-        QCOMPARE(window.shown.size(), 1);
-        QCOMPARE(window.shown[0].tag, 0);
-        QCOMPARE(window.shown[0].checked, false);
-        window.close();
-        QCOMPARE(window.closes, 1);
-        QCOMPARE(ReadAll(UserRegistryPath()), KeysHead + Section("0", "False", "0", ""));
-        QVERIFY(boxes.boxes.isEmpty());
-    }
-
-    void settingsComeBackAtNextStart() {
-        TempConfigHome home;
-        MessageRecorder boxes;
-        const QString path = "/home/оператор/Мои программы/прошивка 2.bin";
-        {
-            TTestWindow first;
-            first.show();
-            first.cbCheck->setChecked(true);
-            first.cbPort->Tag = 2;
-            first.OpenDialog1->FileName = path;
-            first.close();
-        }
-        QCOMPARE(ReadAll(UserRegistryPath()), KeysHead + Section("0", "True", "2", path.toUtf8()));
-        TTestWindow next;
-        next.show();
-        QCOMPARE(next.shown.size(), 1);
-        QCOMPARE(next.shown[0].checked, true);
-        QCOMPARE(next.shown[0].tag, 2);
-        QCOMPARE(next.shown[0].fileName, path);
-        QVERIFY(boxes.boxes.isEmpty());
-    }
 
     void storedVersionDecidesWhetherToRestore_data() {
         QTest::addColumn<QByteArray>("version"); // empty: not stored
@@ -127,29 +86,6 @@ private slots:
         QVERIFY(boxes.boxes.isEmpty());
     }
 
-    void versionOfWrongTypeIsReportedAndNothingIsSaved() {
-        TempConfigHome home;
-        MessageRecorder boxes;
-        const QByteArray stored =
-            KeysHead + SectionHead + "\"FormVersion\"=dword:00000000\n\"cbPort_Tag\"=\"3\"\n\n";
-        WriteFile(stored);
-        {
-            TTestWindow window;
-            window.show();
-            QCOMPARE(window.shown.size(), 1);
-            QCOMPARE(window.shown[0].tag, 0);
-            window.cbPort->Tag = 5;
-            window.close();
-            QCOMPARE(window.closes, 1);
-        }
-        QCOMPARE(ReadAll(UserRegistryPath()), stored);
-        QCOMPARE(boxes.boxes.size(), 1);
-        // "'" sorts before ".", so the report adds no full stop here.
-        QCOMPARE(boxes.boxes[0].text, QString("Invalid data type for 'FormVersion'"));
-        QCOMPARE(boxes.boxes[0].caption, QString("Vendrik"));
-        QCOMPARE(boxes.boxes[0].icon, MsgIcon::Error);
-    }
-
     void propertyOfWrongTypeFailsAlone() {
         TempConfigHome home;
         MessageRecorder boxes;
@@ -164,17 +100,44 @@ private slots:
         QVERIFY(boxes.boxes.isEmpty());
     }
 
-    void otherExecutableNameUsesAnotherKey() {
+    void storeKeyComesFromExecutableName_data() {
+        QTest::addColumn<QString>("executable");
+        QTest::addColumn<bool>("usesTitle");
+        QTest::addColumn<QString>("company");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("plain") << "/usr/bin/Vendrik" << false << ""
+                               << "Software\\Vendrik";
+        QTest::newRow("extension") << "C:\\Tools\\Vendrik.exe" << false << ""
+                                   << "Software\\Vendrik";
+        QTest::newRow("last dot only") << "/opt/a.b/My.Tool.exe" << false << ""
+                                       << "Software\\My.Tool";
+        QTest::newRow("other name") << "/opt/tools/Other" << false << ""
+                                    << "Software\\Other";
+        QTest::newRow("company") << "/usr/bin/Vendrik" << false << "Acme"
+                                 << "Software\\Acme\\Vendrik";
+        QTest::newRow("title") << "/usr/bin/whatever" << true << ""
+                               << "Software\\Vendrik";
+    }
+    void storeKeyComesFromExecutableName() {
+        QFETCH(QString, executable);
+        QFETCH(bool, usesTitle);
+        QFETCH(QString, company);
+        QFETCH(QString, key);
         TempConfigHome home;
-        WriteFile(KeysHead + Section("0", "True", "3", "/s.bin"));
-        TTestWindow window("/opt/tools/Other.exe");
-        QCOMPARE(window.FormStorage1->DefaultStoreKey(), QString("Software\\Other"));
+        KeyUsesTitle = usesTitle;
+        KeyCompanyPrefix = company;
+        struct Reset {
+            ~Reset() {
+                KeyUsesTitle = false;
+                KeyCompanyPrefix.clear();
+            }
+        } reset;
+        TTestWindow window(executable);
+        QCOMPARE(window.FormStorage1->DefaultStoreKey(), key);
         window.show();
-        QCOMPARE(window.shown[0].tag, 0);
         window.close();
         QVERIFY(ReadAll(UserRegistryPath())
-                    .contains("[HKEY_CURRENT_USER\\Software\\Other\\TTestWindow]\n"
-                              "\"FormVersion\"=\"0\"\n\"cbCheck_Checked\"=\"False\"\n"));
+                    .contains("[HKEY_CURRENT_USER\\" + key.toUtf8() + "\\TTestWindow]\n"));
     }
 
     void windowNeverShownWritesNothing() {
@@ -250,30 +213,6 @@ private slots:
                 .WriteSectionText("TTestWindow", "cbPort_Tag", "7");
         }
         QCOMPARE(ReadAll(UserRegistryPath()), KeysHead + Section("0", "False", "7", ""));
-    }
-
-    void damagedStoreStillStartsAndIsKeptAsideBeforeReplacement() {
-        TempConfigHome home;
-        MessageRecorder boxes;
-        const QByteArray damaged = KeysHead + SectionHead +
-                                   "\"cbPort_Tag\"=\"3\"\n\x01\x02junk\xff\n"
-                                   "\"OpenDialog1_FileName\"=\"/trunc";
-        WriteFile(damaged);
-        {
-            TTestWindow window;
-            window.show();
-            QCOMPARE(window.shown[0].tag, 3);
-            QCOMPARE(window.shown[0].fileName, QString());
-            window.close();
-        }
-        QVERIFY(boxes.boxes.isEmpty());
-        const QStringList copies = DamagedCopies(home);
-        QCOMPARE(copies.size(), 1);
-        QCOMPARE(ReadAll(home.vendrikDir() + "/" + copies[0]), damaged);
-        bool clean = false;
-        ParseRegistryText(ReadAll(UserRegistryPath()), &clean);
-        QVERIFY(clean);
-        QCOMPARE(SectionValues(), Expected("False", "3", ""));
     }
 
     void removedStorageGivesTheWindowItsHooksBack() {
