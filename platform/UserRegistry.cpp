@@ -186,8 +186,9 @@ bool KeepAside(const QString& path) {
         const int out =
             ::open(Native(name).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (out < 0) {
+            const int error = errno;
             ::close(in);
-            if (errno == EEXIST)
+            if (error == EEXIST)
                 continue;
             return false;
         }
