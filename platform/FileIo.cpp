@@ -11,7 +11,9 @@
 
 namespace {
 
-QByteArray NativePath(const QString& path) { return path.toLocal8Bit(); }
+QByteArray NativePath(const QString& path) {
+    return path.toLocal8Bit();
+}
 
 void CloseQuietly(int fd) {
     if (fd >= 0)
@@ -58,8 +60,8 @@ int CreateTemporaryBeside(const QByteArray& target, QByteArray& tempPath) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempPath = folder + "/." + name + "." +
                    QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".tmp";
-        const int fd =
-            ::open(tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        const int fd = ::open(tempPath.constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -82,7 +84,9 @@ bool FileExists(const QString& path) {
     return ::stat(NativePath(path).constData(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-TReadOnlyFile::~TReadOnlyFile() { Close(); }
+TReadOnlyFile::~TReadOnlyFile() {
+    Close();
+}
 
 bool TReadOnlyFile::Open(const QString& path) {
     Close();

@@ -11,7 +11,9 @@ namespace {
 
 const QString ErrorCaption = QStringLiteral("Ошибка");
 
-void ClearCaptions(TProgramFileView& view) { view.SetProgramCaptions({}, {}, {}); }
+void ClearCaptions(TProgramFileView& view) {
+    view.SetProgramCaptions({}, {}, {});
+}
 
 void RefuseUnreadable(TProgramFileView& view) {
     ProgramLoaded = false;

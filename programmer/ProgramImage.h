@@ -32,4 +32,6 @@ extern QString ProgramFileName;
 extern bool DeviceImageValid;
 
 // Sectors needed for `size` bytes, rounded up.
-constexpr int SectorsFor(int size) { return size / SectorSize + (size % SectorSize != 0 ? 1 : 0); }
+constexpr int SectorsFor(int size) {
+    return size / SectorSize + (size % SectorSize != 0 ? 1 : 0);
+}

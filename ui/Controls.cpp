@@ -2,7 +2,9 @@
 
 #include <QPainter>
 
-TPanel::TPanel(QWidget* parent) : QWidget(parent) { setAutoFillBackground(true); }
+TPanel::TPanel(QWidget* parent) : QWidget(parent) {
+    setAutoFillBackground(true);
+}
 
 void TPanel::paintEvent(QPaintEvent*) {
     QPainter p(this);

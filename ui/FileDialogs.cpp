@@ -15,9 +15,13 @@ bool& UseNative() {
 }
 } // namespace
 
-void TFileDialog::SetAnswer(TAnswer answer) { Answer() = std::move(answer); }
+void TFileDialog::SetAnswer(TAnswer answer) {
+    Answer() = std::move(answer);
+}
 
-void TFileDialog::SetUseNativeDialogs(bool use) { UseNative() = use; }
+void TFileDialog::SetUseNativeDialogs(bool use) {
+    UseNative() = use;
+}
 
 QStringList TFileDialog::NameFilters() const {
     QStringList filters;

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QToolTip>
 
 void SetUpApplication(const QString& executablePath) {
     SetApplicationTitle(TitleFromExecutable(executablePath));
@@ -16,6 +17,7 @@ void SetUpApplication(const QString& executablePath) {
     QCoreApplication::setApplicationName(ApplicationTitle());
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/ui/icons/vendrik.png")));
     InstallVendrikStyle();
+    QToolTip::setFont(WindowFont());
 }
 
 void CreateWindows() {

@@ -30,7 +30,9 @@ TformHelp::TformHelp(QWidget* owner)
     Memo1->setPlainText(HelpText());
 }
 
-TformHelp::~TformHelp() { FireDestroy(); }
+TformHelp::~TformHelp() {
+    FireDestroy();
+}
 
 void TformHelp::showEvent(QShowEvent* event) {
     TModalForm::showEvent(event);

@@ -73,7 +73,9 @@ TformMain::TformMain(QWidget* parent)
     FormStorage1->Loaded();
 }
 
-TformMain::~TformMain() { FireDestroy(); }
+TformMain::~TformMain() {
+    FireDestroy();
+}
 
 void TformMain::showEvent(QShowEvent* event) {
     if (!event->spontaneous())
@@ -103,7 +105,9 @@ void TformMain::BtnVerifyClick() {}
 
 void TformMain::VaComm1RxChar(QObject* /*Sender*/, int /*Count*/) {}
 
-void TformMain::cbPortChange() { cbPort->SetTag(cbPort->currentIndex()); }
+void TformMain::cbPortChange() {
+    cbPort->SetTag(cbPort->currentIndex());
+}
 
 void TformMain::btnHelpClick() {
     if (!formHelp)
@@ -134,4 +138,6 @@ void TformMain::SetProgramCaptions(const QString& name, const QString& size,
     stKolSect->SetCaption(sectors);
 }
 
-void TformMain::SetProgramNameHint(const QString& hint) { stNameFile->setToolTip(hint); }
+void TformMain::SetProgramNameHint(const QString& hint) {
+    stNameFile->setToolTip(hint);
+}

@@ -9,8 +9,7 @@
 
 TformSearsh* formSearsh = nullptr;
 
-TformSearsh::TformSearsh(QWidget* owner)
-    : TModalForm(owner, Qt::Dialog | Qt::FramelessWindowHint) {
+TformSearsh::TformSearsh(QWidget* owner) : TModalForm(owner, Qt::Dialog | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("formSearsh"));
     Ui::TformSearsh form;
     form.setupUi(this);
@@ -42,7 +41,9 @@ TformSearsh::TformSearsh(QWidget* owner)
     connect(BtnCancel, &QPushButton::clicked, this, Guarded([this] { BtnCancelClick(); }));
 }
 
-TformSearsh::~TformSearsh() { FireDestroy(); }
+TformSearsh::~TformSearsh() {
+    FireDestroy();
+}
 
 void TformSearsh::BtnCancelClick() {
     Animate1->SetActive(false);

@@ -120,8 +120,8 @@ private slots:
         QCOMPARE(boxes.boxes[0].icon, MsgIcon::Error);
         QVERIFY(!ProgramLoaded);
         QCOMPARE(ProgramSize, MaxFileSize + 1);
-        QCOMPARE(SectorCount, 2);            // of the last accepted file
-        QCOMPARE(ProgramFileName, good);     // likewise
+        QCOMPARE(SectorCount, 2);             // of the last accepted file
+        QCOMPARE(ProgramFileName, good);      // likewise
         QCOMPARE(ProgramImage[0], quint8(1)); // the old image is untouched
         QVERIFY(view.captionsEmpty());
         QCOMPARE(view.hint, good);
@@ -271,8 +271,8 @@ private slots:
         QFETCH(QString, target);
         QVERIFY(WriteFile(path("keep.bin"), "precious"));
         QDir(dir_.path()).mkdir("adir");
-        const QStringList before = QDir(dir_.path()).entryList(QDir::AllEntries | QDir::Hidden |
-                                                               QDir::NoDotAndDotDot);
+        const QStringList before =
+            QDir(dir_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
         MessageRecorder boxes;
         DeviceImageValid = false;
 
@@ -284,9 +284,9 @@ private slots:
         QCOMPARE(boxes.boxes[0].icon, MsgIcon::Error);
         QVERIFY(DeviceImageValid);
         QCOMPARE(ReadFile(path("keep.bin")), QByteArray("precious"));
-        QCOMPARE(QDir(dir_.path()).entryList(QDir::AllEntries | QDir::Hidden |
-                                             QDir::NoDotAndDotDot),
-                 before);
+        QCOMPARE(
+            QDir(dir_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            before);
         QVERIFY(QDir(path("adir")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     }
 
@@ -304,8 +304,8 @@ private slots:
     void cleanup() {
         // Each case starts from an empty folder.
         QDir d(dir_.path());
-        for (const QFileInfo& entry :
-             d.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        for (const QFileInfo& entry : d.entryInfoList(QDir::AllEntries | QDir::Hidden |
+                                                      QDir::System | QDir::NoDotAndDotDot)) {
             if (entry.isDir() && !entry.isSymLink())
                 QDir(entry.filePath()).removeRecursively();
             else

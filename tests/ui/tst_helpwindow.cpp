@@ -76,7 +76,8 @@ private slots:
             if (++showings == 1) {
                 help.Memo1->moveCursor(QTextCursor::End);
                 QTest::keyClicks(help.Memo1, "!");
-                help.Memo1->verticalScrollBar()->setValue(help.Memo1->verticalScrollBar()->maximum());
+                help.Memo1->verticalScrollBar()->setValue(
+                    help.Memo1->verticalScrollBar()->maximum());
             }
             modal->close();
         });

@@ -87,12 +87,12 @@ private slots:
         row("cbPort", "TComboBox", "Panel1", {104, 5, 121, 21}, "", "");
         row("btnHelp", "QToolButton", "Panel1", {229, 5, 23, 22}, "", "Помощь");
         row("GroupBox2", "QGroupBox", "formMain", {0, 40, 257, 97}, " Информация о программе ", "");
-        row("StaticText1", "TStaticText", "GroupBox2", {8, 24, 64, 17}, "Имя файла:",
-            "Имя файла с программой");
-        row("StaticText2", "TStaticText", "GroupBox2", {8, 48, 81, 17}, "Размер файла:",
-            "Размер файла программы");
-        row("StaticText3", "TStaticText", "GroupBox2", {8, 72, 55, 17}, "Секторов:",
-            "Размер секторов в программе");
+        row("StaticText1", "TStaticText", "GroupBox2", {8, 24, 64, 17},
+            "Имя файла:", "Имя файла с программой");
+        row("StaticText2", "TStaticText", "GroupBox2", {8, 48, 81, 17},
+            "Размер файла:", "Размер файла программы");
+        row("StaticText3", "TStaticText", "GroupBox2", {8, 72, 55, 17},
+            "Секторов:", "Размер секторов в программе");
         row("stNameFile", "TStaticText", "GroupBox2", {96, 24, 56, 17}, "stNameFile",
             "Имя файла с программой");
         row("stSizeFile", "TStaticText", "GroupBox2", {96, 48, 48, 17}, "stSizeFile",
@@ -136,10 +136,10 @@ private slots:
 
     void publicMembersAreTheNamedControls() {
         const QList<std::pair<const char*, QObject*>> members{
-            {"Panel1", main_->Panel1},       {"BtnOpen", main_->BtnOpen},
-            {"BtnSaveAs", main_->BtnSaveAs}, {"BtnRead", main_->BtnRead},
-            {"BtnVerify", main_->BtnVerify}, {"cbPort", main_->cbPort},
-            {"btnHelp", main_->btnHelp},     {"GroupBox2", main_->GroupBox2},
+            {"Panel1", main_->Panel1},           {"BtnOpen", main_->BtnOpen},
+            {"BtnSaveAs", main_->BtnSaveAs},     {"BtnRead", main_->BtnRead},
+            {"BtnVerify", main_->BtnVerify},     {"cbPort", main_->cbPort},
+            {"btnHelp", main_->btnHelp},         {"GroupBox2", main_->GroupBox2},
             {"StaticText1", main_->StaticText1}, {"StaticText2", main_->StaticText2},
             {"StaticText3", main_->StaticText3}, {"stNameFile", main_->stNameFile},
             {"stSizeFile", main_->stSizeFile},   {"stKolSect", main_->stKolSect},
@@ -178,7 +178,8 @@ private slots:
         QStringList items;
         for (int i = 0; i < main_->cbPort->count(); ++i)
             items << main_->cbPort->itemText(i);
-        QCOMPARE(items, QStringList({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}));
+        QCOMPARE(items,
+                 QStringList({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}));
         QVERIFY(!main_->cbPort->isEditable());
         QCOMPARE(main_->cbPort->currentIndex(), -1);
         QCOMPARE(main_->cbPort->Tag(), 0);
@@ -355,8 +356,8 @@ private slots:
                 return;
             wasModal = true;
             helpFrame = formHelp->frameGeometry();
-            memoHadFocus = formHelp->Memo1->hasFocus() ||
-                           formHelp->focusWidget() == formHelp->Memo1;
+            memoHadFocus =
+                formHelp->Memo1->hasFocus() || formHelp->focusWidget() == formHelp->Memo1;
             modal->close();
         });
         driver.setWatchdog(5000);
@@ -367,7 +368,8 @@ private slots:
         QVERIFY(!formHelp->isVisible());
         const QRect mainFrame = main_->frameGeometry();
         QCOMPARE(helpFrame.top(), mainFrame.top());
-        QCOMPARE(helpFrame.left(), mainFrame.left() + mainFrame.width() / 2 - helpFrame.width() / 2);
+        QCOMPARE(helpFrame.left(),
+                 mainFrame.left() + mainFrame.width() / 2 - helpFrame.width() / 2);
         QVERIFY(helpFrame.left() < mainFrame.left()); // wider, so it reaches out on both sides
         delete formHelp;
         formHelp = nullptr;

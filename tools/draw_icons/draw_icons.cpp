@@ -13,9 +13,8 @@ namespace {
 
 // The classic 16-colour palette.
 const QColor Black(0, 0, 0), Maroon(128, 0, 0), Green(0, 128, 0), Olive(128, 128, 0),
-    Navy(0, 0, 128), Gray(128, 128, 128), Silver(192, 192, 192), Red(255, 0, 0),
-    Lime(0, 255, 0), Yellow(255, 255, 0), Blue(0, 0, 255), White(255, 255, 255),
-    Teal(0, 128, 128);
+    Navy(0, 0, 128), Gray(128, 128, 128), Silver(192, 192, 192), Red(255, 0, 0), Lime(0, 255, 0),
+    Yellow(255, 255, 0), Blue(0, 0, 255), White(255, 255, 255), Teal(0, 128, 128);
 
 QImage Blank(int size) {
     QImage image(size, size, QImage::Format_ARGB32);
@@ -47,7 +46,7 @@ QImage OpenFolder() {
 
 void Floppy(QPainter& p, int x, int y, const QColor& body) {
     Box(p, x, y, 10, 10, body, Black);
-    Box(p, x + 2, y, 6, 4, Silver, Black);   // shutter
+    Box(p, x + 2, y, 6, 4, Silver, Black);    // shutter
     p.fillRect(x + 6, y + 1, 1, 2, Navy);     // shutter window
     Box(p, x + 2, y + 5, 6, 5, White, Black); // label
     p.setPen(Gray);

@@ -65,9 +65,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < states.size(); ++i) {
         progress.stRezim->setText(modes[i % 2]);
         progress.stInfo->setText(states[i]);
-        progress.Animate1->SetCommonAVI(i == 0 ? aviFindComputer
-                                        : i < 3 ? aviFindFile
-                                                : aviNone);
+        progress.Animate1->SetCommonAVI(i == 0 ? aviFindComputer : i < 3 ? aviFindFile : aviNone);
         progress.ProgressBar1->SetMax(i == 2 ? 100 : 512);
         progress.ProgressBar1->SetPosition(i * 20);
         ok = Save(&progress, QStringLiteral("%1/progress-%2.png").arg(out).arg(i)) && ok;

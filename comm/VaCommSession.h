@@ -1,0 +1,81 @@
+#pragma once
+// What one opening of a port shares with its threads: the device, the wake-up events,
+// the transmit queue and the stopped flag. Threads hold the session, never the port, so
+// the descriptor stays valid (and its number unreused) until the last holder lets go,
+// while Close makes the port forget the session at once.
+
+#include "comm/VaSync.h"
+#include "comm/VaTypes.h"
+#include "platform/SerialDevice.h"
+
+#include <QByteArray>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class QObject;
+class TVaCustomComm;
+
+// The transmit queue: oldest bytes first, from offset 0, never resized.
+class TVaCommBuffer {
+public:
+    explicit TVaCommBuffer(int Capacity = 0) : data_(Capacity > 0 ? Capacity : 0, '\0') {}
+    int Capacity() const { return int(data_.size()); }
+    int Size() const { return size_; }
+    const char* Data() const { return data_.constData(); }
+    // The caller checked the room.
+    void Append(const void* P, int N);
+    // Removing more than is queued leaves the queue empty.
+    void Remove(int N);
+    void Clear() { size_ = 0; }
+
+private:
+    QByteArray data_;
+    int size_ = 0;
+};
+
+struct TVaCommSession : std::enable_shared_from_this<TVaCommSession> {
+    TSerialDevice Device;
+    std::atomic<bool> Stopped{false};
+
+    // User-interface thread only: the port this opening belongs to, cleared by Close.
+    TVaCustomComm* Port = nullptr;
+    // Receiver of the threads' cross-thread calls; lives on the user-interface thread.
+    QObject* Context = nullptr;
+    TSerialDevice::Counters StatusBaseline; // line errors since GetLineStatus last ran
+
+    // Event thread.
+    quint32 EventMask = 0;
+    TVaWaitEvent WaitSignal;
+    std::atomic<int> EventTid{0};
+    std::atomic<int> EventPriority{0};
+    std::atomic<quint64> RxConsumed{0}; // bytes the port has read
+    std::atomic<quint32> RxPurges{0};   // purges of the input queue
+
+    // Write thread.
+    bool HasWriteThread = false;
+    std::mutex WriteLock; // guards Queue; also serialises direct writes
+    std::condition_variable QueueRoom;
+    TVaCommBuffer Queue;
+    TVaWaitEvent DataReady, StopRequest, PurgeRequest, PurgeDone;
+    std::atomic<int> WriteTid{0};
+    std::atomic<int> WritePriority{0};
+
+    // Marks the session stopped and wakes both threads and any waiting call.
+    void Stop();
+
+    // Runs Fn on the user-interface thread and blocks until it has run there or the
+    // session is stopped. Fn is skipped if the session is stopped by the time it would
+    // run. Returns what escaped Fn.
+    std::exception_ptr CallOnUiThread(std::function<void()> Fn);
+
+private:
+    std::mutex callMutex_;
+    std::condition_variable callDone_;
+};
+
+// Counts the link's threads that have not yet ended.
+std::atomic<int>& VaCommLiveThreadCounter();

@@ -1,0 +1,215 @@
+#include "platform/SerialDevice.h"
+
+#include "platform/ErrorText.h"
+#include "platform/EventFd.h"
+#include "platform/SerialTermios.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+
+#include <asm/termbits.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+bool Fail(int code) {
+    SetLastError(code);
+    return false;
+}
+
+// Modem lines are missing on a pseudo-terminal: not an error there.
+bool SetModemLine(int fd, int line, bool on) {
+    if (::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0)
+        return true;
+    return errno == ENOTTY || errno == EINVAL;
+}
+
+int PollMs(const QDeadlineTimer& deadline) {
+    if (deadline.isForever())
+        return -1;
+    return int(std::min<qint64>(deadline.remainingTime(), 1 << 30));
+}
+} // namespace
+
+TSerialDevice::~TSerialDevice() { Close(); }
+
+bool TSerialDevice::Open(const QString& Path) {
+    Close();
+    const QByteArray path = QFile::encodeName(Path);
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return Fail(errno);
+    int error = 0;
+    if (!::isatty(fd))
+        error = ENOTTY;
+    else if (::ioctl(fd, TIOCEXCL) != 0)
+        error = errno;
+    else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        error = errno == EWOULDBLOCK ? EBUSY : errno;
+    else if (::ioctl(fd, TCFLSH, TCIOFLUSH) != 0)
+        error = errno;
+    if (error != 0) {
+        ::close(fd);
+        return Fail(error);
+    }
+    fd_ = fd;
+    return true;
+}
+
+void TSerialDevice::Close() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+void TSerialDevice::ReleaseExclusive() {
+    if (fd_ < 0)
+        return;
+    ::ioctl(fd_, TIOCNXCL);
+    ::flock(fd_, LOCK_UN);
+}
+
+bool TSerialDevice::SetCommState(const TDCB& Dcb) {
+    termios2 tio{};
+    int error = 0;
+    if (!DcbToTermios(Dcb, tio, error))
+        return Fail(error);
+    if (::ioctl(fd_, TCSETS2, &tio) != 0)
+        return Fail(errno);
+    if (!SetModemLine(fd_, TIOCM_DTR, DcbWantsDtr(Dcb)) ||
+        !SetModemLine(fd_, TIOCM_RTS, DcbWantsRts(Dcb)))
+        return Fail(errno);
+    return true;
+}
+
+int TSerialDevice::Read(void* Buffer, int Count) {
+    if (Count <= 0)
+        return 0;
+    for (;;) {
+        const ssize_t n = ::read(fd_, Buffer, size_t(Count));
+        if (n > 0)
+            return int(n);
+        if (n == 0) {
+            // Raw mode with VMIN 0 also reads 0 when nothing waits; only a hung-up
+            // line is a failure.
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+                SetLastError(EIO);
+                return -1;
+            }
+            return 0;
+        }
+        if (errno == EAGAIN)
+            return 0;
+        if (errno != EINTR) {
+            SetLastError(errno);
+            return -1;
+        }
+    }
+}
+
+int TSerialDevice::Write(const void* Buffer, int Count) {
+    if (Count <= 0)
+        return 0;
+    for (;;) {
+        const ssize_t n = ::write(fd_, Buffer, size_t(Count));
+        if (n >= 0)
+            return int(n);
+        if (errno == EAGAIN)
+            return 0;
+        if (errno != EINTR) {
+            SetLastError(errno);
+            return -1;
+        }
+    }
+}
+
+bool TSerialDevice::InQueue(int& Count) {
+    Count = 0;
+    if (::ioctl(fd_, FIONREAD, &Count) != 0)
+        return Fail(errno);
+    return true;
+}
+
+bool TSerialDevice::OutQueue(int& Count) {
+    Count = 0;
+    if (::ioctl(fd_, TIOCOUTQ, &Count) == 0)
+        return true;
+    Count = 0;
+    return errno == ENOTTY || errno == EINVAL || Fail(errno);
+}
+
+bool TSerialDevice::LineErrors(Counters& Baseline, uint32_t& Errors) {
+    Errors = 0;
+    serial_icounter_struct ic{};
+    if (::ioctl(fd_, TIOCGICOUNT, &ic) != 0)
+        return errno == ENOTTY || errno == EINVAL || Fail(errno);
+    if (Baseline.valid) {
+        if (ic.frame != Baseline.frame)
+            Errors |= 0x8; // CE_FRAME
+        if (ic.overrun != Baseline.overrun)
+            Errors |= 0x2; // CE_OVERRUN
+        if (ic.parity != Baseline.parity)
+            Errors |= 0x4; // CE_RXPARITY
+        if (ic.brk != Baseline.brk)
+            Errors |= 0x10; // CE_BREAK
+    }
+    Baseline = {true, ic.frame, ic.overrun, ic.parity, ic.brk};
+    return true;
+}
+
+bool TSerialDevice::Flush(bool Input, bool Output) {
+    if (!Input && !Output)
+        return true;
+    const int what = Input && Output ? TCIOFLUSH : Input ? TCIFLUSH : TCOFLUSH;
+    if (::ioctl(fd_, TCFLSH, what) != 0)
+        return Fail(errno);
+    return true;
+}
+
+int TSerialDevice::Wait(int Want, std::initializer_list<const TEventFd*> Events, int Ms,
+                        int& Ready) {
+    Ready = 0;
+    pollfd fds[8];
+    int n = 0;
+    for (const TEventFd* e : Events)
+        fds[n++] = {e->Descriptor(), POLLIN, 0};
+    const int device = n;
+    const short want = short(((Want & Readable) ? POLLIN : 0) | ((Want & Writable) ? POLLOUT : 0));
+    if (want != 0)
+        fds[n++] = {fd_, want, 0};
+    const QDeadlineTimer deadline(Ms < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(Ms, Qt::PreciseTimer));
+    for (;;) {
+        const int r = ::poll(fds, nfds_t(n), PollMs(deadline));
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            SetLastError(errno);
+            return -3;
+        }
+        if (r == 0)
+            return -2;
+        for (int i = 0; i < device; ++i)
+            if (fds[i].revents)
+                return i;
+        const short rev = fds[device].revents;
+        if (rev & (POLLIN))
+            Ready |= Readable;
+        if (rev & POLLOUT)
+            Ready |= Writable;
+        if (rev & (POLLHUP | POLLERR | POLLNVAL))
+            Ready |= HungUp;
+        return -1;
+    }
+}
+
+int WaitForEvents(std::initializer_list<const TEventFd*> Events, int Ms) {
+    TSerialDevice none;
+    int ready = 0;
+    return none.Wait(0, Events, Ms, ready);
+}

@@ -1,0 +1,61 @@
+#pragma once
+// An open serial device: exclusive open, line settings, non-blocking reads and writes,
+// queue sizes, line-error counters, flushing and readiness waits. Every call that fails
+// returns false or -1 and leaves the reason in GetLastError() (an errno value).
+
+#include "platform/CommDcb.h"
+
+#include <QString>
+#include <cstdint>
+#include <initializer_list>
+
+class TEventFd;
+
+class TSerialDevice {
+public:
+    TSerialDevice() = default;
+    ~TSerialDevice();
+    TSerialDevice(const TSerialDevice&) = delete;
+    TSerialDevice& operator=(const TSerialDevice&) = delete;
+
+    // Opens Path read/write, non-blocking and exclusive (TIOCEXCL and flock). A port
+    // someone else holds fails with EBUSY, a missing one with ENOENT, a file that is no
+    // terminal with ENOTTY. Both queues are flushed: a fresh port has nothing waiting.
+    bool Open(const QString& Path);
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+    // Lets another opener in while this descriptor stays valid for threads still
+    // holding it.
+    void ReleaseExclusive();
+
+    bool SetCommState(const TDCB& Dcb);
+
+    // >0 bytes read, 0 nothing waiting, -1 failure (a hung-up line fails with EIO).
+    int Read(void* Buffer, int Count);
+    // >=0 bytes accepted (0: no room now), -1 failure.
+    int Write(const void* Buffer, int Count);
+    bool InQueue(int& Count);
+    // 0 where the driver does not know (a pseudo-terminal).
+    bool OutQueue(int& Count);
+    // Line errors (CE_FRAME, CE_OVERRUN, CE_RXPARITY, CE_BREAK bits) since the previous
+    // call with the same Baseline; 0 where the driver keeps no counters.
+    struct Counters {
+        bool valid = false;
+        int frame = 0, overrun = 0, parity = 0, brk = 0;
+    };
+    bool LineErrors(Counters& Baseline, uint32_t& Errors);
+    bool Flush(bool Input, bool Output);
+
+    enum WaitFlags : int { Readable = 1, Writable = 2, HungUp = 4 };
+    // Waits until the device is ready for Want (Readable/Writable; 0 watches only the
+    // events) or one of Events is set. Returns the index of the first set event, or -1
+    // with Ready filled from the device, or -2 on timeout, or -3 on failure. Ms < 0
+    // waits without limit.
+    int Wait(int Want, std::initializer_list<const TEventFd*> Events, int Ms, int& Ready);
+
+private:
+    int fd_ = -1;
+};
+
+// Waits for the first of Events: its index, -2 on timeout, -3 on failure.
+int WaitForEvents(std::initializer_list<const TEventFd*> Events, int Ms);

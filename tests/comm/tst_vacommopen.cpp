@@ -1,0 +1,286 @@
+// Opening and closing against real pseudo-terminals, and the settings seen on the line.
+#include "app/Application.h"
+#include "app/ErrorReport.h"
+#include "tests/comm/CommTestHelpers.h"
+
+#include <QProcess>
+#include <QElapsedTimer>
+
+class TestVaCommOpen : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { VaCommTesting::SetClosePause(300); }
+
+    void openOfMissingDeviceReportsNotFoundAndLeavesPortClosed_data() {
+        QTest::addColumn<QString>("deviceName");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("dangling COM link") << "COM%d" << "Specified device not found (COM9).";
+        QTest::newRow("missing path") << "/nonexistent/tty%d" << "Specified device not found (/nonexistent/tty9).";
+    }
+    void openOfMissingDeviceReportsNotFoundAndLeavesPortClosed() {
+        QFETCH(QString, deviceName);
+        QFETCH(QString, message);
+        TempConfigHome home;
+        home.linkComPort(9, "/nonexistent/device");
+        TVaComm c;
+        c.SetDeviceName(deviceName);
+        c.SetPortNum(9);
+        try {
+            c.Open();
+            QFAIL("Open succeeded");
+        } catch (const EVaCommError& e) {
+            QCOMPARE(e.Message(), message);
+        }
+        QVERIFY(!c.IsOpen());
+        QCOMPARE(VaCommTesting::LiveThreads(), 0);
+    }
+
+    void openAfterFailedOpenSucceeds() {
+        PortOnPty p;
+        p.port.SetPortNum(7);
+        QVERIFY_THROWS_EXCEPTION(EVaCommError, p.port.Open());
+        p.port.SetPortNum(1);
+        p.port.Open();
+        QVERIFY(p.port.IsOpen());
+        VaCommTesting::SetClosePause(0);
+        p.port.Close();
+        QVERIFY(WaitForLinkThreads());
+    }
+
+    void secondPortOnHeldDeviceIsRefused() {
+        PortOnPty p;
+        p.port.Open();
+        TVaComm other;
+        other.SetPortNum(1);
+        try {
+            other.Open();
+            QFAIL("second Open succeeded");
+        } catch (const EVaCommError& e) {
+            QCOMPARE(e.Message(), QString("Can't open specified device COM1 (Error 16, Device or resource busy)"));
+        }
+        QVERIFY(!other.IsOpen());
+        // Once the first lets go, the second gets in at once.
+        VaCommTesting::SetClosePause(0);
+        p.port.Close();
+        other.Open();
+        QVERIFY(other.IsOpen());
+        other.Close();
+        QVERIFY(WaitForLinkThreads());
+    }
+
+    void deviceLockedByAnotherProcessIsRefused() {
+        PortOnPty p;
+        QProcess holder;
+        // --no-fork: the lock holder is the process we kill.
+        holder.start("flock", {"--no-fork", "-x", p.pty.slavePath, "sleep", "5"});
+        QVERIFY(holder.waitForStarted());
+        // The lock is taken shortly after the process starts.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                try {
+                    p.port.Open();
+                    VaCommTesting::SetClosePause(0);
+                    p.port.Close();
+                    return false;
+                } catch (const EVaCommError& e) {
+                    return e.Message().startsWith("Can't open specified device COM1 (Error 16,");
+                }
+            }(),
+            3000);
+        holder.kill();
+        holder.waitForFinished();
+        p.port.Open();
+        QVERIFY(p.port.IsOpen());
+        VaCommTesting::SetClosePause(0);
+        p.port.Close();
+        QVERIFY(WaitForLinkThreads());
+    }
+
+    void fileThatIsNoTerminalIsRefused() {
+        TVaComm c;
+        c.SetDeviceName("/dev/null");
+        try {
+            c.Open();
+            QFAIL("Open succeeded");
+        } catch (const EVaCommError& e) {
+            QCOMPARE(e.Message(), QString("Can't open specified device /dev/null (Error 25, Inappropriate ioctl for device)"));
+        }
+    }
+
+    void programSettingsReachTheLine() {
+        PortOnPty p;
+        p.port.EventChars()->SetEventChar('?');
+        p.port.EventChars()->SetEofChar('?');
+        p.port.Open();
+        const termios2 t = LineSettings(p.pty);
+        QCOMPARE(t.c_ospeed, 57600u);
+        QCOMPARE(t.c_cflag & CBAUD, tcflag_t(B57600));
+        QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
+        QCOMPARE(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
+        QCOMPARE(t.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(0));
+        QCOMPARE(t.c_oflag & OPOST, tcflag_t(0));
+        QCOMPARE(t.c_iflag & (IXON | IXOFF | ICRNL | INPCK), tcflag_t(0));
+        VaCommTesting::SetClosePause(0);
+        p.port.Close();
+        QVERIFY(WaitForLinkThreads());
+    }
+
+    void changesWhileOpenReachTheLineUnlessUpdateDcbIsOff() {
+        PortOnPty p;
+        p.port.Open();
+        p.port.SetUserBaudrate(12345);
+        QCOMPARE(LineSettings(p.pty).c_ospeed, 12345u);
+        p.port.SetBaudrate(br9600);
+        QCOMPARE(LineSettings(p.pty).c_ospeed, 9600u);
+        // Storing an unchanged event character writes the block again.
+        termios2 t = LineSettings(p.pty);
+        t.c_cflag = (t.c_cflag & ~CBAUD) | B300;
+        t.c_ospeed = t.c_ispeed = 300;
+        QCOMPARE(::ioctl(p.pty.slave, TCSETS2, &t), 0);
+        p.port.EventChars()->SetEofChar(p.port.EventChars()->EofChar());
+        QCOMPARE(LineSettings(p.pty).c_ospeed, 9600u);
+        VaCommTesting::SetClosePause(0);
+        p.port.Close();
+
+        p.port.SetUpdateDCB(false);
+        p.port.Open();
+        p.port.SetBaudrate(br115200);
+        QCOMPARE(LineSettings(p.pty).c_ospeed, 9600u);
+        p.port.Close();
+        QVERIFY(WaitForLinkThreads());
+    }
+
+    void blockTheLineCannotCarryIsRefusedAndPortClosed() {
+        PortOnPty p;
+        p.port.SetDatabits(db4);
+        try {
+            p.port.Open();
+            QFAIL("Open succeeded");
+        } catch (const EVaCommError& e) {
+            QCOMPARE(e.Message(), QString("Error writing dcb (22), Invalid argument"));
+        }
+        QVERIFY(!p.port.IsOpen());
+        QVERIFY(WaitForLinkThreads());
+        // The device was let go: another opener gets it.
+        TVaComm other;
+        other.SetPortNum(1);
+        other.Open();
+        // Refused while open, but the new value is kept.
+        QVERIFY_THROWS_EXCEPTION(EVaCommError, other.SetDatabits(db4));
+        QCOMPARE(other.Databits(), db4);
+        VaCommTesting::SetClosePause(0);
+        other.Close();
+        QVERIFY(WaitForLinkThreads());
+    }
+
+    void settingsRefusedWhileOpenKeepOldValues() {
+        PortOnPty p;
+        p.port.Open();
+        const auto refused = [](const std::function<void()>& change) {
+            try {
+                change();
+            } catch (const EVaCommError& e) {
+                return e.Message() == "Can't perform this operation while port is open";
+            }
+            return false;
+        };
+        TVaComm& c = p.port;
+        QVERIFY(refused([&] { c.SetPortNum(3); }));
+        QCOMPARE(c.PortNum(), 1);
+        QVERIFY(refused([&] { c.SetDeviceName("X%d"); }));
+        QCOMPARE(c.DeviceName(), QString("COM%d"));
+        QVERIFY(refused([&] { c.SetMonitorEvents({}); }));
+        QVERIFY(c.MonitorEvents() == TVaCommEvents{ceRxChar});
+        QVERIFY(refused([&] { c.SetDirectWrite(true); }));
+        QVERIFY(!c.DirectWrite());
+        QVERIFY(refused([&] { c.SetUpdateDCB(false); }));
+        QVERIFY(c.UpdateDCB());
+        TVaBuffers other;
+        other.SetReadSize(10);
+        QVERIFY(refused([&] { c.SetBuffers(other); }));
+        QCOMPARE(c.Buffers()->ReadSize(), 4096);
+        QVERIFY(refused([&] { c.Open(); }));
+        // A single buffer value is stored, then refused.
+        QVERIFY(refused([&] { c.Buffers()->SetWriteSize(100); }));
+        QCOMPARE(c.Buffers()->WriteSize(), 100);
+        c.Buffers()->SetReadTimeout(50);
+        QCOMPARE(c.Buffers()->ReadTimeout(), 50);
+        VaCommTesting::SetClosePause(0);
+        c.Close();
+        c.SetPortNum(2);
+        QCOMPARE(c.PortNum(), 2);
+        QVERIFY(WaitForLinkThreads());
+    }
+
+    void closePausesOnlyWhenOpen() {
+        PortOnPty p;
+        int closed = 0;
+        p.port.OnClose = [&](QObject* sender) {
+            QCOMPARE(sender, &p.port);
+            ++closed;
+        };
+        p.port.Open();
+        QElapsedTimer t;
+        t.start();
+        p.port.Close();
+        QVERIFY(t.elapsed() >= 300);
+        QVERIFY(!p.port.IsOpen());
+        QCOMPARE(closed, 1);
+        t.restart();
+        p.port.Close();
+        QVERIFY(t.elapsed() < 100);
+        QCOMPARE(closed, 1);
+        QVERIFY(WaitForLinkThreads());
+    }
+
+    void openFailureOfHandlerIsReportedAndPortStaysOpen() {
+        PortOnPty p;
+        MessageRecorder boxes;
+        SetApplicationTitle("Vendrik");
+        p.port.OnOpen = [](QObject*) { throw EVaCommError("handler failed"); };
+        p.port.Open();
+        QVERIFY(p.port.IsOpen());
+        QCOMPARE(boxes.boxes.size(), 1);
+        QCOMPARE(boxes.boxes[0].text, QString("handler failed."));
+        QCOMPARE(boxes.boxes[0].caption, QString("Vendrik"));
+        VaCommTesting::SetClosePause(0);
+        p.port.Close();
+        QVERIFY(WaitForLinkThreads());
+    }
+
+    void threadsFollowEventsAndWriteMode_data() {
+        QTest::addColumn<TVaCommEvents>("events");
+        QTest::addColumn<bool>("direct");
+        QTest::addColumn<quint32>("mask");
+        QTest::addColumn<int>("threads");
+        QTest::newRow("received characters, queued") << TVaCommEvents{ceRxChar} << false << quint32(EV_RXCHAR) << 2;
+        QTest::newRow("none, queued") << TVaCommEvents{} << false << 0u << 1;
+        QTest::newRow("tx empty, queued") << TVaCommEvents{ceTxEmpty} << false << 0u << 1;
+        QTest::newRow("tx empty, direct") << TVaCommEvents{ceTxEmpty} << true << quint32(EV_TXEMPTY) << 1;
+        QTest::newRow("defaults, direct") << TVaCommEvents{ceError, ceRxChar, ceTxEmpty} << true
+                                          << quint32(EV_ERR | EV_RXCHAR | EV_TXEMPTY) << 1;
+    }
+    void threadsFollowEventsAndWriteMode() {
+        QFETCH(TVaCommEvents, events);
+        QFETCH(bool, direct);
+        QFETCH(quint32, mask);
+        QFETCH(int, threads);
+        PortOnPty p;
+        p.port.SetMonitorEvents(events);
+        p.port.SetDirectWrite(direct);
+        p.port.Open();
+        QCOMPARE(p.port.EventMask(), mask);
+        QCOMPARE(VaCommTesting::LiveThreads(), threads);
+        VaCommTesting::SetClosePause(0);
+        p.port.Close();
+        QVERIFY(WaitForLinkThreads());
+    }
+};
+
+int main(int argc, char** argv) {
+    TApplication app(argc, argv);
+    TestVaCommOpen test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_vacommopen.moc"

@@ -1,0 +1,74 @@
+// Many openings with traffic, closing inside the notification and destroying the port
+// with a notification pending: nothing may leak, hang or touch a freed port.
+#include "app/Application.h"
+#include "tests/comm/CommTestHelpers.h"
+
+#include <memory>
+
+class TestVaCommStress : public QObject {
+    Q_OBJECT
+private slots:
+    void manyOpenTrafficCloseCyclesLeakNoDescriptorOrThread() {
+        VaCommTesting::SetClosePause(0);
+        PortOnPty shared; // provides the pseudo-terminal and the COM1 link
+        shared.port.SetPortNum(2); // never opened
+        QCoreApplication::processEvents();
+        const int fdsBefore = CountEntries("/proc/self/fd");
+        const int tasksBefore = CountEntries("/proc/self/task");
+
+        const int cycles = 500;
+        int notified = 0;
+        for (int i = 0; i < cycles; ++i) {
+            auto port = std::make_unique<TVaComm>();
+            port->SetPortNum(1);
+            port->SetBaudrate(br57600);
+            port->SetMonitorEvents({ceRxChar});
+            const int mode = i % 4;
+            bool called = false;
+            TVaComm* raw = port.get();
+            raw->OnRxChar = [&, raw, mode](QObject*, int) {
+                called = true;
+                ++notified;
+                QByteArray s;
+                raw->ReadText(s);
+                if (mode == 0 || mode == 1)
+                    raw->Close(); // inside the notification
+            };
+            raw->Open();
+            const QByteArray frame = Pattern(64, i);
+            QCOMPARE(raw->WriteBuf(frame.constData(), frame.size()), 64);
+            QVERIFY(shared.pty.send("!ab"));
+            if (mode == 3) {
+                // Let the event thread hand over its notification, then destroy the port
+                // before the user-interface thread has run it.
+                QThread::msleep(5);
+                port.reset();
+            } else {
+                QVERIFY(ServeUntil([&] { return called; }));
+                if (mode == 2)
+                    raw->Close();
+                QVERIFY(!raw->IsOpen());
+                if (mode == 1)
+                    port.reset();
+            }
+            port.reset();
+            shared.pty.drain(0);
+        }
+        QVERIFY(notified >= cycles * 3 / 4);
+        QVERIFY(WaitForLinkThreads());
+        for (int i = 0; i < 5; ++i) {
+            QCoreApplication::processEvents();
+            QThread::msleep(10);
+        }
+        QCOMPARE(CountEntries("/proc/self/fd"), fdsBefore);
+        QTRY_COMPARE(CountEntries("/proc/self/task"), tasksBefore);
+    }
+};
+
+int main(int argc, char** argv) {
+    TApplication app(argc, argv);
+    TestVaCommStress test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_vacommstress.moc"
