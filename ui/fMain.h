@@ -8,6 +8,7 @@
 #include "ui/FileDialogs.h"
 
 class QGroupBox;
+class TFormStorage;
 class QPushButton;
 class QToolButton;
 
@@ -38,6 +39,7 @@ public:
 
     TOpenDialog* OpenDialog1;
     TSaveDialog* SaveDialog1;
+    TFormStorage* FormStorage1; // keeps cbCheck, cbPort and OpenDialog1 between runs
 
     // Where the outer frame goes at every showing.
     static constexpr QPoint StartPosition{433, 301};
