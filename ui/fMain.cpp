@@ -3,6 +3,7 @@
 #include "app/ErrorReport.h"
 #include "programmer/ImageCompare.h"
 #include "programmer/ProgramImage.h"
+#include "storage/Placemnt.h"
 #include "ui/AppStyle.h"
 #include "ui/DeviceRunWindows.h"
 #include "ui/Placement.h"
@@ -83,6 +84,14 @@ TformMain::TformMain(QWidget* parent)
 
     OnShow = Guarded([this](QObject* sender) { FormShow(sender); });
     OnClose = Guarded([this](QObject* sender) { FormClose(sender); });
+
+    // Last, so that it chains the window's own hooks.
+    FormStorage1 = new TFormStorage(this);
+    FormStorage1->setObjectName(QStringLiteral("FormStorage1"));
+    FormStorage1->UseRegistry = true;
+    FormStorage1->Options = {};
+    FormStorage1->StoredProps = {"cbCheck.Checked", "cbPort.Tag", "OpenDialog1.FileName"};
+    FormStorage1->Loaded();
 }
 
 TformMain::~TformMain() {

@@ -10,6 +10,7 @@
 
 class QGroupBox;
 class TDeviceRunWindows;
+class TFormStorage;
 class QPushButton;
 class QToolButton;
 
@@ -41,6 +42,7 @@ public:
     TOpenDialog* OpenDialog1;
     TSaveDialog* SaveDialog1;
     TVaComm* VaComm1;
+    TFormStorage* FormStorage1; // keeps cbCheck, cbPort and OpenDialog1 between runs
 
     // Where the outer frame goes at every showing.
     static constexpr QPoint StartPosition{433, 301};

@@ -1,5 +1,6 @@
 // The operator closes the main window while a transfer runs with the progress window
-// hidden: the program's real message loop must end promptly and cleanly.
+// hidden: the program's real message loop must end promptly and cleanly, with the
+// settings saved.
 
 #include "app/Application.h"
 #include "comm/VaComm.h"
@@ -40,6 +41,10 @@ private slots:
         QVERIFY(!formMain->VaComm1->IsOpen());
         QVERIFY(rig.device.stats().writeFrames < 20);
         QCOMPARE(formSearsh->stInfo->text(), WriteFailed);
+        // The settings were saved as at any close: the program file is remembered.
+        QFile store(rig.home.vendrikDir() + QStringLiteral("/user.reg"));
+        QVERIFY(store.open(QIODevice::ReadOnly));
+        QVERIFY(store.readAll().contains("prog.bin"));
     }
 };
 

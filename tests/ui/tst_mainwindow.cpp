@@ -46,6 +46,7 @@ struct DialogAnswer {
 
 class TestMainWindow : public QObject {
     Q_OBJECT
+    std::unique_ptr<TempConfigHome> settings_; // fresh stored settings for every test
     std::unique_ptr<TformMain> main_;
     QTemporaryDir dir_;
 
@@ -53,10 +54,14 @@ private slots:
     void initTestCase() { InstallVendrikStyle(); }
 
     void init() {
+        settings_ = std::make_unique<TempConfigHome>();
         ProgramLoaded = false;
         main_ = std::make_unique<TformMain>();
     }
-    void cleanup() { main_.reset(); }
+    void cleanup() {
+        main_.reset();
+        settings_.reset();
+    }
 
     void controlsMatchTheirDesign_data() {
         QTest::addColumn<QString>("name");

@@ -217,6 +217,7 @@ private slots:
 
 int main(int argc, char** argv) {
     TApplication app(argc, argv);
+    TempConfigHome settings; // the main window keeps its settings there
     TestProgressWindow test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -1,0 +1,368 @@
+#include "platform/RegistryFile.h"
+
+#include <QStringDecoder>
+
+QString RegFoldName(const QString& name) {
+    QString folded = name;
+    for (QChar& c : folded)
+        if (c >= u'A' && c <= u'Z')
+            c = QChar(c.unicode() + (u'a' - u'A'));
+    return folded;
+}
+
+RegKey* RegKey::child(const QString& name) {
+    const auto it = childIndex_.constFind(RegFoldName(name));
+    return it == childIndex_.cend() ? nullptr : &children_[*it];
+}
+
+const RegKey* RegKey::child(const QString& name) const {
+    return const_cast<RegKey*>(this)->child(name);
+}
+
+RegKey& RegKey::addChild(const QString& name) {
+    if (RegKey* existing = child(name))
+        return *existing;
+    childIndex_.insert(RegFoldName(name), children_.size());
+    children_.emplace_back();
+    children_.back().name = name;
+    return children_.back();
+}
+
+bool RegKey::removeChild(const QString& name) {
+    const auto it = childIndex_.constFind(RegFoldName(name));
+    if (it == childIndex_.cend())
+        return false;
+    children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(*it));
+    childIndex_.clear();
+    for (size_t i = 0; i < children_.size(); ++i)
+        childIndex_.insert(RegFoldName(children_[i].name), i);
+    return true;
+}
+
+const RegValue* RegKey::value(const QString& name) const {
+    const auto it = valueIndex_.constFind(RegFoldName(name));
+    return it == valueIndex_.cend() ? nullptr : &values_[*it];
+}
+
+void RegKey::setValue(const RegValue& value) {
+    const QString folded = RegFoldName(value.name);
+    const auto it = valueIndex_.constFind(folded);
+    if (it != valueIndex_.cend()) {
+        values_[*it].type = value.type;
+        values_[*it].data = value.data;
+        return;
+    }
+    valueIndex_.insert(folded, values_.size());
+    values_.push_back(value);
+}
+
+const RegKey* RegKey::find(const QStringList& path) const {
+    return const_cast<RegKey*>(this)->find(path);
+}
+
+RegKey* RegKey::find(const QStringList& path) {
+    RegKey* key = this;
+    for (const QString& part : path) {
+        key = key->child(part);
+        if (!key)
+            return nullptr;
+    }
+    return key;
+}
+
+bool RegNameIsStorable(const QString& name) {
+    for (QChar c : name)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return false;
+    return true;
+}
+
+namespace {
+
+const QByteArray RootName = "HKEY_CURRENT_USER";
+
+bool IsBlank(const QByteArray& line) {
+    for (char c : line)
+        if (c != ' ' && c != '\t')
+            return false;
+    return true;
+}
+
+bool IsValidUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString ignored = decoder.decode(bytes);
+    return !decoder.hasError();
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// 1 to 8 hex digits, nothing else.
+bool ParseHex32(const QByteArray& text, quint32* out) {
+    if (text.isEmpty() || text.size() > 8)
+        return false;
+    quint32 v = 0;
+    for (char c : text) {
+        const int d = HexDigit(c);
+        if (d < 0)
+            return false;
+        v = (v << 4) | static_cast<quint32>(d);
+    }
+    *out = v;
+    return true;
+}
+
+// "a\\b\"c" starting at `pos` (on the opening quote); `pos` ends after the closing one.
+bool ParseQuoted(const QByteArray& line, qsizetype& pos, QByteArray* out) {
+    if (pos >= line.size() || line[pos] != '"')
+        return false;
+    ++pos;
+    out->clear();
+    while (pos < line.size()) {
+        const char c = line[pos++];
+        if (c == '"')
+            return true;
+        if (c == '\\') {
+            if (pos >= line.size())
+                return false;
+            const char e = line[pos++];
+            if (e != '\\' && e != '"')
+                return false;
+            out->append(e);
+        } else {
+            out->append(c);
+        }
+    }
+    return false;
+}
+
+bool ParseHexBytes(const QByteArray& text, QByteArray* out) {
+    out->clear();
+    const QByteArray trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return true;
+    for (const QByteArray& item : trimmed.split(',')) {
+        const QByteArray byte = item.trimmed();
+        if (byte.size() != 2 || HexDigit(byte[0]) < 0 || HexDigit(byte[1]) < 0)
+            return false;
+        out->append(static_cast<char>(HexDigit(byte[0]) * 16 + HexDigit(byte[1])));
+    }
+    return true;
+}
+
+// Everything after "=" of a value line.
+bool ParseData(const QByteArray& data, bool complete, RegValue* value) {
+    if (data.startsWith('"')) {
+        qsizetype pos = 0;
+        QByteArray text;
+        if (!ParseQuoted(data, pos, &text) || pos != data.size())
+            return false;
+        value->type = REG_SZ;
+        value->data = text + '\0';
+        return true;
+    }
+    // A cut-off number or byte list would still parse, into a wrong value.
+    if (!complete)
+        return false;
+    if (data.startsWith("dword:")) {
+        quint32 v = 0;
+        if (!ParseHex32(data.mid(6), &v))
+            return false;
+        value->type = REG_DWORD;
+        value->data = QByteArray(4, '\0');
+        for (int i = 0; i < 4; ++i)
+            value->data[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+        return true;
+    }
+    if (data.startsWith("hex:")) {
+        value->type = REG_BINARY;
+        return ParseHexBytes(data.mid(4), &value->data);
+    }
+    if (data.startsWith("hex(")) {
+        const qsizetype close = data.indexOf(')');
+        if (close < 0 || close + 1 >= data.size() || data[close + 1] != ':')
+            return false;
+        if (!ParseHex32(data.mid(4, close - 4), &value->type))
+            return false;
+        return ParseHexBytes(data.mid(close + 2), &value->data);
+    }
+    return false;
+}
+
+bool ParseValueLine(const QByteArray& line, bool complete, RegValue* value) {
+    qsizetype pos = 0;
+    if (line.startsWith('@')) {
+        value->name.clear();
+        pos = 1;
+    } else {
+        QByteArray name;
+        if (!ParseQuoted(line, pos, &name))
+            return false;
+        value->name = QString::fromUtf8(name);
+        if (!RegNameIsStorable(value->name))
+            return false;
+    }
+    if (pos >= line.size() || line[pos] != '=')
+        return false;
+    return ParseData(line.mid(pos + 1), complete, value);
+}
+
+// "[HKEY_CURRENT_USER\a\b]" -> {"a","b"}; false when it is not a key of this root.
+bool ParseKeyLine(const QByteArray& line, QStringList* path) {
+    if (line.size() < 2 || !line.startsWith('[') || !line.endsWith(']'))
+        return false;
+    const QString inner = QString::fromUtf8(line.mid(1, line.size() - 2));
+    QStringList parts = inner.split(u'\\');
+    if (RegFoldName(parts.first()) != RegFoldName(QString::fromLatin1(RootName)))
+        return false;
+    parts.removeFirst();
+    if (parts.size() > RegMaxKeyDepth)
+        return false;
+    for (const QString& part : parts)
+        if (part.isEmpty() || !RegNameIsStorable(part))
+            return false;
+    *path = parts;
+    return true;
+}
+
+QByteArray Quote(const QByteArray& bytes) {
+    QByteArray out;
+    out.reserve(bytes.size() + 2);
+    out.append('"');
+    for (char c : bytes) {
+        if (c == '\\' || c == '"')
+            out.append('\\');
+        out.append(c);
+    }
+    out.append('"');
+    return out;
+}
+
+QByteArray HexList(const QByteArray& data) {
+    QByteArray out;
+    out.reserve(data.size() * 3);
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        if (i)
+            out.append(',');
+        out.append(QByteArray::number(static_cast<quint8>(data[i]), 16).rightJustified(2, '0'));
+    }
+    return out;
+}
+
+// Text that fits between quotes and reads back to the very same bytes.
+bool IsQuotableText(const QByteArray& data) {
+    if (data.isEmpty() || data.back() != '\0')
+        return false;
+    const QByteArray text = data.first(data.size() - 1);
+    return !text.contains('\0') && !text.contains('\n') && !text.contains('\r') &&
+           IsValidUtf8(text);
+}
+
+QByteArray FormatValue(const RegValue& v) {
+    QByteArray line = v.name.isEmpty() ? QByteArray("@") : Quote(v.name.toUtf8());
+    line.append('=');
+    if (v.type == REG_SZ && IsQuotableText(v.data))
+        line.append(Quote(v.data.first(v.data.size() - 1)));
+    else if (v.type == REG_DWORD && v.data.size() == 4) {
+        quint32 n = 0;
+        for (int i = 3; i >= 0; --i)
+            n = (n << 8) | static_cast<quint8>(v.data[i]);
+        line.append("dword:" + QByteArray::number(n, 16).rightJustified(8, '0'));
+    } else if (v.type == REG_BINARY)
+        line.append("hex:" + HexList(v.data));
+    else
+        line.append("hex(" + QByteArray::number(v.type, 16) + "):" + HexList(v.data));
+    line.append('\n');
+    return line;
+}
+
+void FormatKey(const RegKey& key, const QByteArray& path, bool isRoot, QByteArray* out) {
+    if (!isRoot || !key.values().empty()) {
+        out->append('[' + path + "]\n");
+        for (const RegValue& v : key.values())
+            out->append(FormatValue(v));
+        out->append('\n');
+    }
+    for (const RegKey& child : key.children())
+        FormatKey(child, path + '\\' + child.name.toUtf8(), false, out);
+}
+
+} // namespace
+
+RegKey ParseRegistryText(const QByteArray& text, bool* clean) {
+    RegKey root;
+    bool ok = true;
+    QList<QByteArray> lines = text.split('\n');
+    // After a final line break split() gives an empty last item; anything else there
+    // is a line that was cut off.
+    const bool lastComplete = lines.last().isEmpty();
+    if (!lastComplete)
+        ok = false;
+
+    if (lines.first().startsWith("\xEF\xBB\xBF"))
+        lines.first().remove(0, 3);
+
+    RegKey* current = nullptr;
+    bool headerSeen = false;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QByteArray line = lines[i];
+        bool complete = lastComplete || i + 1 < lines.size();
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (IsBlank(line))
+            continue;
+        if (!headerSeen) {
+            headerSeen = true;
+            if (line == "REGEDIT4")
+                continue;
+            ok = false;
+        }
+        if (line.startsWith('[')) {
+            QStringList path;
+            current = nullptr;
+            if (!IsValidUtf8(line) || !ParseKeyLine(line, &path)) {
+                ok = false; // its values must not land in the key before it
+                continue;
+            }
+            current = &root;
+            for (const QString& part : path)
+                current = &current->addChild(part);
+            continue;
+        }
+        // A byte list may go on over lines that end in "\".
+        if (line.contains("=hex")) {
+            while (line.endsWith('\\') && i + 1 < lines.size()) {
+                line.chop(1);
+                QByteArray next = lines[++i];
+                if (next.endsWith('\r'))
+                    next.chop(1);
+                line.append(next.trimmed());
+                complete = lastComplete || i + 1 < lines.size();
+            }
+        }
+        RegValue value;
+        if (!current || !IsValidUtf8(line) || !ParseValueLine(line, complete, &value)) {
+            ok = false;
+            continue;
+        }
+        if (current->value(value.name))
+            ok = false; // given twice: the later one wins, the earlier one survives aside
+        current->setValue(value);
+    }
+    if (clean)
+        *clean = ok;
+    return root;
+}
+
+QByteArray FormatRegistryText(const RegKey& root) {
+    QByteArray out = "REGEDIT4\n\n";
+    FormatKey(root, RootName, true, &out);
+    return out;
+}

@@ -1,0 +1,248 @@
+#include "app/Application.h"
+#include "platform/UserRegistry.h"
+#include "tests/common/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QtTest/QTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QStringList DamagedCopies() {
+    const QFileInfo reg(UserRegistryPath());
+    return QDir(reg.absolutePath())
+        .entryList({reg.fileName() + ".damaged-*"}, QDir::Files, QDir::Name);
+}
+
+RegStatus SetText(RegHandle key, const QString& name, const QByteArray& utf8) {
+    const QByteArray data = utf8 + '\0';
+    return RegSetValueEx(key, name, REG_SZ, data.constData(), quint32(data.size()));
+}
+
+QByteArray QueryData(RegHandle key, const QString& name, quint32* type = nullptr) {
+    quint32 size = 0;
+    if (RegQueryValueEx(key, name, type, nullptr, &size) != ERROR_SUCCESS)
+        return "<missing>";
+    QByteArray data(qsizetype(size), '\0');
+    if (RegQueryValueEx(key, name, type, data.data(), &size) != ERROR_SUCCESS)
+        return "<failed>";
+    return data;
+}
+
+// Child process: many create-and-set rounds into its own key.
+int Hammer(const QString& name, int rounds) {
+    for (int i = 0; i < rounds; ++i) {
+        RegHandle key = 0;
+        if (RegCreateKeyEx(HKEY_CURRENT_USER, "Software\\Vendrik\\" + name, KEY_ALL_ACCESS, &key) !=
+            ERROR_SUCCESS)
+            return 2;
+        const RegStatus s = SetText(key, name + QString::number(i), QByteArray::number(i));
+        RegCloseKey(key);
+        if (s != ERROR_SUCCESS)
+            return 3;
+    }
+    return 0;
+}
+
+const char Junk[] = "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff\xfe";
+
+const QByteArray GoodHead = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Vendrik\\TformMain]\n"
+                            "\"cbPort_Tag\"=\"5\"\n";
+
+} // namespace
+
+class TestUserRegistry : public QObject {
+    Q_OBJECT
+private slots:
+    void valuesRoundTripThroughFileWithoutRegardToCase() {
+        TempConfigHome home;
+        RegHandle key = 0;
+        QCOMPARE(
+            RegCreateKeyEx(HKEY_CURRENT_USER, "Software\\Vendrik\\TformMain", KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
+        QCOMPARE(SetText(key, "FormVersion", "0"), ERROR_SUCCESS);
+        QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
+        QCOMPARE(RegQueryValueEx(key, "FormVersion", nullptr, nullptr, nullptr),
+                 ERROR_INVALID_HANDLE);
+
+        RegHandle again = 0;
+        QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, "SOFTWARE\\vendrik\\TFORMMAIN", KEY_READ, &again),
+                 ERROR_SUCCESS);
+        quint32 type = 0;
+        QCOMPARE(QueryData(again, "formversion", &type), QByteArray("0\0", 2));
+        QCOMPARE(type, quint32(REG_SZ));
+        char small[1];
+        quint32 size = sizeof small;
+        QCOMPARE(RegQueryValueEx(again, "FormVersion", nullptr, small, &size), ERROR_MORE_DATA);
+        QCOMPARE(size, 2u);
+        RegCloseKey(again);
+
+        QCOMPARE(ReadAll(UserRegistryPath()),
+                 QByteArray("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\n"
+                            "[HKEY_CURRENT_USER\\Software\\Vendrik]\n\n"
+                            "[HKEY_CURRENT_USER\\Software\\Vendrik\\TformMain]\n"
+                            "\"FormVersion\"=\"0\"\n\n"));
+    }
+
+    void openingAMissingKeyCreatesNothing() {
+        TempConfigHome home;
+        RegHandle key = 0;
+        QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Vendrik", KEY_READ, &key),
+                 ERROR_FILE_NOT_FOUND);
+        QVERIFY(!QFileInfo::exists(home.vendrikDir()));
+    }
+
+    void readOnlyHandleRefusesWrites() {
+        TempConfigHome home;
+        RegHandle key = 0;
+        QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, "Software", KEY_READ, &key), ERROR_SUCCESS);
+        const QByteArray before = ReadAll(UserRegistryPath());
+        QCOMPARE(SetText(key, "x", "1"), ERROR_ACCESS_DENIED);
+        RegHandle sub = 0;
+        QCOMPARE(RegCreateKeyEx(key, "Sub", KEY_ALL_ACCESS, &sub), ERROR_ACCESS_DENIED);
+        QCOMPARE(ReadAll(UserRegistryPath()), before);
+        RegCloseKey(key);
+    }
+
+    void fileAndFolderArePrivateAndNoTemporaryIsLeft() {
+        TempConfigHome home;
+        RegHandle key = 0;
+        QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, "Software", KEY_ALL_ACCESS, &key),
+                 ERROR_SUCCESS);
+        RegCloseKey(key);
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(home.vendrikDir()).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0700u);
+        QCOMPARE(::stat(QFile::encodeName(UserRegistryPath()).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
+        QCOMPARE(QDir(home.vendrikDir()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"user.reg", "user.reg.lock"}));
+    }
+
+    void damagedFileIsKeptAsideBeforeItIsReplaced_data() {
+        QTest::addColumn<QByteArray>("damaged");
+        QTest::addColumn<bool>("tagReadable");
+        QTest::newRow("truncated") << GoodHead + "\"OpenDialog1_FileName\"=\"/ho" << true;
+        QTest::newRow("junk") << QByteArray::fromRawData(Junk, sizeof Junk - 1) << false;
+        QTest::newRow("malformed lines")
+            << GoodHead + "\"cbCheck_Checked\"=True\n[broken\n\"x\"=\"1\"\n"
+            << true;
+        QByteArray huge = GoodHead;
+        huge.reserve(UserRegistryReadCap + 2 * 1024 * 1024);
+        for (int i = 0; huge.size() <= UserRegistryReadCap + 1024 * 1024; ++i)
+            huge += "\"filler" + QByteArray::number(i) + "\"=\"" + QByteArray(100, 'x') + "\"\n";
+        QTest::newRow("huge") << huge << true;
+    }
+    void damagedFileIsKeptAsideBeforeItIsReplaced() {
+        QFETCH(QByteArray, damaged);
+        QFETCH(bool, tagReadable);
+        TempConfigHome home;
+        WriteFile(UserRegistryPath(), damaged);
+
+        RegHandle key = 0;
+        QCOMPARE(
+            RegCreateKeyEx(HKEY_CURRENT_USER, "Software\\Vendrik\\TformMain", KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
+        QCOMPARE(QueryData(key, "cbPort_Tag"),
+                 tagReadable ? QByteArray("5\0", 2) : QByteArray("<missing>"));
+        QCOMPARE(SetText(key, "FormVersion", "0"), ERROR_SUCCESS);
+
+        QStringList copies = DamagedCopies();
+        QCOMPARE(copies.size(), 1);
+        QVERIFY(ReadAll(home.vendrikDir() + "/" + copies[0]) == damaged);
+        bool clean = false;
+        const RegKey now = ParseRegistryText(ReadAll(UserRegistryPath()), &clean);
+        QVERIFY(clean);
+        QVERIFY(now.find({"Software", "Vendrik", "TformMain"})->value("FormVersion"));
+        QCOMPARE(QueryData(key, "cbPort_Tag"),
+                 tagReadable ? QByteArray("5\0", 2) : QByteArray("<missing>"));
+
+        // Damaged again: a second copy, the first one untouched.
+        WriteFile(UserRegistryPath(), "junk again");
+        QCOMPARE(SetText(key, "FormVersion", "1"), ERROR_SUCCESS);
+        copies = DamagedCopies();
+        QCOMPARE(copies.size(), 2);
+        QVERIFY(ReadAll(home.vendrikDir() + "/" + copies[0]) == damaged ||
+                ReadAll(home.vendrikDir() + "/" + copies[1]) == damaged);
+        RegCloseKey(key);
+    }
+
+    void fileThatCannotBeReadIsNeitherWaitedOnNorReplaced() {
+        TempConfigHome home;
+        QDir().mkpath(home.vendrikDir());
+        QCOMPARE(::mkfifo(QFile::encodeName(UserRegistryPath()).constData(), 0600), 0);
+        RegHandle key = 0;
+        QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, "Software", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+        QVERIFY(RegCreateKeyEx(HKEY_CURRENT_USER, "Software", KEY_ALL_ACCESS, &key) !=
+                ERROR_SUCCESS);
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(UserRegistryPath()).constData(), &st), 0);
+        QVERIFY(S_ISFIFO(st.st_mode));
+        QVERIFY(DamagedCopies().isEmpty());
+    }
+
+    void leftoverTemporaryOfAKilledWriterIsRemoved() {
+        TempConfigHome home;
+        WriteFile(UserRegistryPath() + ".tmp-AbC123", "half a file");
+        RegHandle key = 0;
+        QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, "Software", KEY_ALL_ACCESS, &key),
+                 ERROR_SUCCESS);
+        RegCloseKey(key);
+        QVERIFY(!QFileInfo::exists(UserRegistryPath() + ".tmp-AbC123"));
+    }
+
+    void twoProcessesWritingAtOnceLoseNothing() {
+        TempConfigHome home;
+        const int rounds = 40;
+        QList<QProcess*> workers;
+        for (const QString name : {"A", "B"}) {
+            auto* p = new QProcess(this);
+            p->setProcessChannelMode(QProcess::ForwardedChannels);
+            p->start(QCoreApplication::applicationFilePath(),
+                     {"--hammer", name, QString::number(rounds)});
+            workers.append(p);
+        }
+        for (QProcess* p : workers) {
+            QVERIFY(p->waitForFinished(60000));
+            QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(p->exitCode(), 0);
+            delete p;
+        }
+        bool clean = false;
+        const RegKey root = ParseRegistryText(ReadAll(UserRegistryPath()), &clean);
+        QVERIFY(clean);
+        for (const QString name : {"A", "B"}) {
+            const RegKey* key = root.find({"Software", "Vendrik", name});
+            QVERIFY(key);
+            QCOMPARE(key->values().size(), size_t(rounds));
+            for (int i = 0; i < rounds; ++i)
+                QVERIFY(key->value(name + QString::number(i)));
+        }
+        QVERIFY(DamagedCopies().isEmpty());
+    }
+};
+
+int main(int argc, char** argv) {
+    if (argc == 4 && QByteArray(argv[1]) == "--hammer")
+        return Hammer(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt());
+    TApplication app(argc, argv);
+    TestUserRegistry test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_userregistry.moc"
