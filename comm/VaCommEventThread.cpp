@@ -19,17 +19,7 @@ int RelativePriority(int Priority) {
 }
 
 void TVaCommEventThread::Start(std::shared_ptr<TVaCommSession> Session) {
-    ++VaCommLiveThreadCounter();
-    try {
-        std::thread([t = TVaCommEventThread(std::move(Session))]() mutable {
-            t.Execute();
-            t.s_.reset();
-            --VaCommLiveThreadCounter();
-        }).detach();
-    } catch (...) {
-        --VaCommLiveThreadCounter();
-        throw;
-    }
+    StartDetached(TVaCommEventThread(std::move(Session)));
 }
 
 bool TVaCommEventThread::Deliver(unsigned Events) {

@@ -1,4 +1,5 @@
 #include "comm/VaCommSession.h"
+#include "comm/VaCommThreads.h"
 
 #include <QSocketNotifier>
 #include <cstring>

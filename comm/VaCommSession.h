@@ -99,5 +99,3 @@ private:
     TEventFd wake_;
 };
 
-// Counts the link's threads that have not yet ended.
-std::atomic<int>& VaCommLiveThreadCounter();

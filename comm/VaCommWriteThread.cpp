@@ -13,17 +13,7 @@ constexpr int LastRetryMs = 500;
 } // namespace
 
 void TVaCommWriteThread::Start(std::shared_ptr<TVaCommSession> Session) {
-    ++VaCommLiveThreadCounter();
-    try {
-        std::thread([t = TVaCommWriteThread(std::move(Session))]() mutable {
-            t.Execute();
-            t.s_.reset();
-            --VaCommLiveThreadCounter();
-        }).detach();
-    } catch (...) {
-        --VaCommLiveThreadCounter();
-        throw;
-    }
+    StartDetached(TVaCommWriteThread(std::move(Session)));
 }
 
 bool TVaCommWriteThread::Notify(unsigned Events) {
