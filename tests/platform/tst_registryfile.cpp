@@ -175,9 +175,6 @@ private slots:
         QTest::newRow("byte list cut by the end")
             << head + "\"a\"=\"1\"\n\"h\"=hex:01,\\\n"
             << false << QStringList{"a=1"} << QStringList{"h"};
-        QTest::newRow("text that ends in a backslash goes on no further")
-            << head + "\"p\"=\"x=hex\\\\\"\n\"a\"=\"1\"\n"
-            << true << QStringList{"p=x=hex\\", "a=1"} << QStringList{};
         QByteArray deep = "REGEDIT4\n\n[HKEY_CURRENT_USER";
         for (int i = 0; i <= RegMaxKeyDepth; ++i)
             deep += "\\k";
