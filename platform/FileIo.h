@@ -32,8 +32,12 @@ private:
     int fd_ = -1;
 };
 
-// Writes `count` bytes as the whole new contents of `path`: a temporary file in the
-// same folder is written, flushed to disk and renamed over the target. On failure the
-// target is as it was and no temporary file is left. A target that exists but may not
-// be written is refused, as an ordinary open for writing would refuse it.
+// Writes `count` bytes as the whole new contents of `path`. Where the folder allows, a
+// temporary file in it is written, flushed to disk and renamed over the target, so a
+// failure leaves the target as it was and no temporary behind. Where the folder refuses
+// (no permission to create or replace names in it) but the existing target may be
+// written, the target is written in place and flushed; a failure then can leave it
+// partly written. A target that exists but may not be written is refused, as an
+// ordinary open for writing would refuse it. Temporaries that killed saves left in the
+// folder are removed first; those of saves still running are not.
 bool ReplaceFileContents(const QString& path, const void* data, qint64 count);

@@ -214,6 +214,34 @@ bool ParseValueLine(const QByteArray& line, bool complete, RegValue* value) {
     return ParseData(line.mid(pos + 1), complete, value);
 }
 
+// A value line whose data is a byte list ("hex:" or "hex(N):"), as opposed to a text
+// that merely contains such letters.
+bool IsByteListLine(const QByteArray& line) {
+    qsizetype pos = 1;
+    QByteArray name;
+    if (!line.startsWith('@')) {
+        pos = 0;
+        if (!ParseQuoted(line, pos, &name))
+            return false;
+    }
+    return pos < line.size() && line[pos] == '=' && line.mid(pos + 1).startsWith("hex");
+}
+
+// Hex digits, commas and blanks only, perhaps ending in "\" itself.
+bool IsContinuationLine(QByteArray line) {
+    if (line.endsWith('\r'))
+        line.chop(1);
+    line = line.trimmed();
+    if (line.endsWith('\\'))
+        line.chop(1);
+    if (line.isEmpty())
+        return false;
+    for (char c : line)
+        if (HexDigit(c) < 0 && c != ',' && c != ' ' && c != '\t')
+            return false;
+    return true;
+}
+
 // "[HKEY_CURRENT_USER\a\b]" -> {"a","b"}; false when it is not a key of this root.
 bool ParseKeyLine(const QByteArray& line, QStringList* path) {
     if (line.size() < 2 || !line.startsWith('[') || !line.endsWith(']'))
@@ -336,9 +364,12 @@ RegKey ParseRegistryText(const QByteArray& text, bool* clean) {
                 current = &current->addChild(part);
             continue;
         }
-        // A byte list may go on over lines that end in "\".
-        if (line.contains("=hex")) {
-            while (line.endsWith('\\') && i + 1 < lines.size()) {
+        // A byte list may go on over lines that end in "\". Only lines of hex bytes carry
+        // it on: a key or value line after a cut-off list keeps its own place, and the
+        // list, still ending in "\", is refused as damaged.
+        if (IsByteListLine(line)) {
+            while (line.endsWith('\\') && i + 1 < lines.size() &&
+                   IsContinuationLine(lines[i + 1])) {
                 line.chop(1);
                 QByteArray next = lines[++i];
                 if (next.endsWith('\r'))

@@ -10,6 +10,8 @@
 #include <QMutex>
 #include <QThread>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -237,13 +239,20 @@ bool ReplaceAtomically(const QString& path, const QByteArray& bytes) {
 }
 
 // Only a writer holding the lock creates temporary files, so any found then are left
-// over from a writer that was killed.
+// over from a writer that was killed. Only mkostemp's own names are taken: six letters
+// or digits after ".tmp-".
 void RemoveStaleTemporaries(const QString& path) {
     const QFileInfo info(path);
+    const QString prefix = info.fileName() + QStringLiteral(".tmp-");
     QDir dir(info.absolutePath());
-    for (const QString& name :
-         dir.entryList({info.fileName() + QStringLiteral(".tmp-*")}, QDir::Files | QDir::Hidden))
-        dir.remove(name);
+    for (const QString& name : dir.entryList({prefix + QStringLiteral("??????")},
+                                             QDir::Files | QDir::Hidden | QDir::System)) {
+        const QStringView tail = QStringView(name).mid(prefix.size());
+        if (std::all_of(tail.begin(), tail.end(), [](QChar c) {
+                return c.isDigit() || (c.unicode() < 0x80 && c.isLetter());
+            }))
+            ::unlink(Native(dir.filePath(name)).constData());
+    }
 }
 
 // Read-modify-write under the lock. `change` returns false when it left the tree as it was.
@@ -254,13 +263,15 @@ template <typename Change> RegStatus Mutate(Change change) {
     WriteLock lock(path + QStringLiteral(".lock"));
     if (!lock.locked())
         return ERROR_WRITE_FAULT;
+    // Every time the lock is held, also when nothing is to change: most saves of the
+    // settings write what is already there, and those must clear up after a crash too.
+    RemoveStaleTemporaries(path);
     Loaded store = ReadStore();
     if (!store.readable)
         return ERROR_ACCESS_DENIED; // replacing it would destroy what we cannot see
     RegStatus status = ERROR_SUCCESS;
     if (!change(store.root, status) || status != ERROR_SUCCESS)
         return status;
-    RemoveStaleTemporaries(path);
     if (store.exists && !store.clean && !KeepAside(path))
         return ERROR_WRITE_FAULT;
     return ReplaceAtomically(path, FormatRegistryText(store.root)) ? ERROR_SUCCESS

@@ -6,6 +6,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev   # Qt 6 Widgets and Qt Test
   fonts-liberation                            # Liberation Sans stands in for MS Sans Serif
   xvfb xauth                                  # running the program with no display
+  clang-14 libclang-rt-14-dev                 # the libFuzzer targets (tests/fuzz)
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test: once normally, once under
 # AddressSanitizer + UndefinedBehaviorSanitizer, and the serial-link and device tests
-# under ThreadSanitizer. The sanitizer passes leave out the tests labelled "long",
-# whose duration is set by the device's fixed waits.
+# under ThreadSanitizer; then the libFuzzer targets for a minute each. The sanitizer
+# passes leave out the tests labelled "long", whose duration is set by the device's
+# fixed waits.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -26,4 +27,20 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=ON -DSANITIZE=
 mapfile -t tsan_tests < <(cd build-tsan && ctest -N -L "$tsan_labels" -LE long | awk '/Test +#/ {print $3}')
 cmake --build build-tsan -j"$(nproc)" --target "${tsan_tests[@]}"
 (cd build-tsan && ctest --no-tests=error --output-on-failure -j3 -L "$tsan_labels" -LE long)
+echo "== libFuzzer (settings-file reader, stored-property lines), 60 s each"
+# A tree of its own, built with clang; the seed corpora are replayed first (ctest), then
+# each target fuzzes for a minute from them. Any finding fails the run; libFuzzer writes
+# the input that found it as crash-*/leak-*/timeout-* in build-fuzz/findings.
+CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DVENDRIK_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-fuzz -j"$(nproc)"
+(cd build-fuzz && ctest --no-tests=error --output-on-failure -L fuzz)
+mkdir -p build-fuzz/findings
+for target in fuzz_registryfile fuzz_storedprops; do
+  work="build-fuzz/corpus-$target"
+  mkdir -p "$work"
+  build-fuzz/tests/fuzz/$target -max_total_time=60 -timeout=10 -print_final_stats=1 \
+    -artifact_prefix=build-fuzz/findings/ "$work" "tests/fuzz/corpus/$target" 2>"build-fuzz/$target.log" ||
+    { tail -n 40 "build-fuzz/$target.log"; echo "$target: finding, see build-fuzz/findings"; exit 1; }
+  grep -E '^#[0-9]+[[:space:]]+DONE' "build-fuzz/$target.log" || true
+done
 echo "== all tests passed in $(( (SECONDS - start) / 60 )) min $(( (SECONDS - start) % 60 )) s"

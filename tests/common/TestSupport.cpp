@@ -9,8 +9,10 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -151,4 +153,30 @@ bool TempConfigHome::linkComPort(int n, const QString& target) const {
     const QString link = dir + QStringLiteral("/com%1").arg(n);
     QFile::remove(link);
     return QFile::link(target, link);
+}
+
+bool RunsAsRoot() {
+    return ::geteuid() == 0;
+}
+
+int RunUnprivileged(const std::function<int()>& body) {
+    const pid_t child = ::fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        if (RunsAsRoot()) {
+            const gid_t gid = UnprivilegedUid;
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(gid, gid, gid) != 0 ||
+                ::setresuid(UnprivilegedUid, UnprivilegedUid, UnprivilegedUid) != 0)
+                ::_exit(255);
+        }
+        ::_exit(body() & 0xFF);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 255)
+        return -1;
+    return WEXITSTATUS(status);
 }

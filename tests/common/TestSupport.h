@@ -85,3 +85,13 @@ private:
     QByteArray previous_;
     bool hadPrevious_ = false;
 };
+
+// Runs `body` in a forked child bound by permission bits. Run as root (as CI is), the
+// child gives up root for the unprivileged UnprivilegedUid first, since root writes
+// wherever it likes; otherwise it keeps the caller's user. Returns body's result, or -1
+// when the child died or could not give up root. Everything the child must reach has to
+// be open to that user.
+constexpr unsigned UnprivilegedUid = 65534;
+int RunUnprivileged(const std::function<int()>& body);
+// True when RunUnprivileged drops to UnprivilegedUid.
+bool RunsAsRoot();

@@ -163,6 +163,18 @@ private slots:
                                      << QStringList{} << QStringList{};
         QTest::newRow("continued byte list") << head + "\"h\"=hex(2):41,\\\n  42,00\n"
                                              << true << QStringList{"h=AB"} << QStringList{};
+        // A byte list cut off by the next line must not swallow it, nor file the values
+        // below a key line under the key before it.
+        QTest::newRow("byte list cut by a key line")
+            << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Vendrik\\Other]\n\"h\"=hex:01,\\\n" +
+                   head.mid(10) + "\"cbPort_Tag\"=\"3\"\n"
+            << false << QStringList{"cbPort_Tag=3"} << QStringList{};
+        QTest::newRow("byte list cut by a value line")
+            << head + "\"h\"=hex:01,\\\n\"a\"=\"1\"\n"
+            << false << QStringList{"a=1"} << QStringList{"h"};
+        QTest::newRow("byte list cut by the end")
+            << head + "\"a\"=\"1\"\n\"h\"=hex:01,\\\n"
+            << false << QStringList{"a=1"} << QStringList{"h"};
         QByteArray deep = "REGEDIT4\n\n[HKEY_CURRENT_USER";
         for (int i = 0; i <= RegMaxKeyDepth; ++i)
             deep += "\\k";

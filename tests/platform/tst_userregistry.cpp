@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QtTest/QTest>
 
 #include <sys/stat.h>
@@ -142,6 +143,10 @@ private slots:
         QTest::newRow("malformed lines")
             << GoodHead + "\"cbCheck_Checked\"=True\n[broken\n\"x\"=\"1\"\n"
             << true;
+        QTest::newRow("byte list cut by a key line")
+            << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Vendrik\\Other]\n\"h\"=hex:01,\\\n" +
+                   GoodHead.mid(10)
+            << true;
         QByteArray huge = GoodHead;
         huge.reserve(UserRegistryReadCap + 2 * 1024 * 1024);
         for (int i = 0; huge.size() <= UserRegistryReadCap + 1024 * 1024; ++i)
@@ -196,14 +201,67 @@ private slots:
         QVERIFY(DamagedCopies().isEmpty());
     }
 
+    // A save that changes nothing still takes the lock, and clears up then.
+    void leftoverTemporaryOfAKilledWriterIsRemoved_data() {
+        QTest::addColumn<bool>("changes");
+        QTest::newRow("save that changes a value") << true;
+        QTest::newRow("save that changes nothing") << false;
+    }
     void leftoverTemporaryOfAKilledWriterIsRemoved() {
+        QFETCH(bool, changes);
         TempConfigHome home;
-        WriteFile(UserRegistryPath() + ".tmp-AbC123", "half a file");
+        WriteFile(UserRegistryPath(), GoodHead);
+        const QString dir = home.vendrikDir() + "/";
+        for (const char* name : {"user.reg.tmp-AbC123", "user.reg.tmp-000000"})
+            WriteFile(dir + name, "half a file");
+        // Not names mkostemp gives: someone else's.
+        for (const char* name : {"user.reg.tmp-AbC12", "user.reg.tmp-AbC1234",
+                                 "user.reg.tmp-a.c123", "other.reg.tmp-AbC123"})
+            WriteFile(dir + name, "keep");
         RegHandle key = 0;
-        QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, "Software", KEY_ALL_ACCESS, &key),
-                 ERROR_SUCCESS);
+        QCOMPARE(
+            RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Vendrik\\TformMain", KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
+        QCOMPARE(SetText(key, "cbPort_Tag", changes ? "6" : "5"), ERROR_SUCCESS);
         RegCloseKey(key);
-        QVERIFY(!QFileInfo::exists(UserRegistryPath() + ".tmp-AbC123"));
+        QStringList left =
+            QDir(home.vendrikDir()).entryList({"*.tmp-*"}, QDir::Files | QDir::Hidden);
+        left.sort();
+        QCOMPARE(left, QStringList({"other.reg.tmp-AbC123", "user.reg.tmp-AbC12",
+                                    "user.reg.tmp-AbC1234", "user.reg.tmp-a.c123"}));
+    }
+
+    // Writers killed at random moments of their saves: whatever they leave, the file stays
+    // readable and the next save leaves no temporary behind.
+    void savesKilledMidwayLeaveNothingAfterTheNextSave() {
+        TempConfigHome home;
+        QRandomGenerator random(7);
+        int leftovers = 0;
+        for (int round = 0; round < 12; ++round) {
+            QProcess writer;
+            writer.setProcessChannelMode(QProcess::ForwardedChannels);
+            const QString name = "K" + QString::number(round);
+            writer.start(QCoreApplication::applicationFilePath(), {"--hammer", name, "1000000"});
+            QVERIFY(writer.waitForStarted(10000));
+            // Wait for its first save, then let it run a few milliseconds more.
+            QTRY_VERIFY_WITH_TIMEOUT(
+                ReadAll(UserRegistryPath()).contains("\\Vendrik\\" + name.toUtf8() + "]"), 20000);
+            QTest::qWait(1 + random.bounded(30));
+            writer.kill();
+            QVERIFY(writer.waitForFinished(10000));
+            leftovers += QDir(home.vendrikDir()).entryList({"user.reg.tmp-*"}, QDir::Files).size();
+            bool clean = false;
+            ParseRegistryText(ReadAll(UserRegistryPath()), &clean);
+            QVERIFY(clean);
+        }
+        qInfo("temporaries left by 12 killed writers: %d", leftovers);
+        RegHandle key = 0;
+        QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Vendrik\\K0", KEY_ALL_ACCESS, &key),
+                 ERROR_SUCCESS);
+        QCOMPARE(SetText(key, "K00", "0"), ERROR_SUCCESS); // already there: changes nothing
+        RegCloseKey(key);
+        QCOMPARE(QDir(home.vendrikDir()).entryList({"user.reg.tmp-*"}, QDir::Files), QStringList());
+        QVERIFY(DamagedCopies().isEmpty());
     }
 
     void twoProcessesWritingAtOnceLoseNothing() {

@@ -290,6 +290,46 @@ private slots:
         QVERIFY(QDir(path("adir")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     }
 
+    // The folder refuses new names but the file may be written: the save succeeds as the
+    // plain write would; a file that may not be written still fails with the message.
+    void saveIntoReadOnlyFolder_data() {
+        QTest::addColumn<mode_t>("fileMode");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("writable file") << mode_t(0644) << true;
+        QTest::newRow("read-only file") << mode_t(0444) << false;
+    }
+    void saveIntoReadOnlyFolder() {
+        QFETCH(mode_t, fileMode);
+        QFETCH(bool, saved);
+        const QString folder = path("ro");
+        const QString file = folder + "/device.bin";
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(WriteFile(file, "old contents"));
+        if (RunsAsRoot()) {
+            QCOMPARE(::chown(QFile::encodeName(file).constData(), UnprivilegedUid, UnprivilegedUid),
+                     0);
+            QCOMPARE(::chmod(QFile::encodeName(dir_.path()).constData(), 0755), 0);
+        }
+        QCOMPARE(::chmod(QFile::encodeName(file).constData(), fileMode), 0);
+        QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
+        DeviceImage.fill(0x3C);
+
+        // Bit 0: no message box; bit 1: DeviceImageValid false; bit 2: the CantSave box.
+        const int result = RunUnprivileged([&file] {
+            MessageRecorder boxes;
+            DeviceImageValid = true;
+            SaveDeviceImageAs(file);
+            return (boxes.boxes.isEmpty() ? 1 : 0) | (DeviceImageValid ? 0 : 2) |
+                   (boxes.boxes.size() == 1 && boxes.boxes[0].text == CantSave ? 4 : 0);
+        });
+        ::chmod(QFile::encodeName(folder).constData(), 0755);
+        QCOMPARE(result, saved ? 3 : 4);
+        QCOMPARE(ReadFile(file),
+                 saved ? QByteArray(MaxFileSize, '\x3C') : QByteArray("old contents"));
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"device.bin"});
+    }
+
     void cancelledSaveShowsOneEmptyBoxAndChangesNothing() {
         MessageRecorder boxes;
         DeviceImageValid = true;
