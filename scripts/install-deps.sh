@@ -6,6 +6,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev   # Qt 6 Widgets and Qt Test
   fonts-liberation                            # Liberation Sans stands in for MS Sans Serif
   xvfb xauth                                  # running the program with no display
+  dpkg-dev file lintian                       # the Debian package and its checks
+  desktop-file-utils appstream                # menu entry and AppStream data checks
 )
 missing=()
 for p in "${packages[@]}"; do
