@@ -55,7 +55,7 @@ void tst_PortDiagnosis::verdict_data() {
         << f << false << QStringList{"ModemManager (pid 77)", "ID_MM_DEVICE_IGNORE", "systemctl"};
     f.holders.clear();
     QTest::newRow("busy, holders hidden from a user")
-        << f << false << QStringList{"только с правами root", "sudo vendrik-port check 2"};
+        << f << false << QStringList{"только с правами root", "sudo fuser -v /dev/ttyUSB0"};
     f.allProcessesVisible = true;
     QTest::newRow("busy, no holder even for root")
         << f << false << QStringList{"не найдена", "переподключите адаптер"};

@@ -95,10 +95,10 @@ TDiagnosis Diagnose(const TPortFacts& f) {
                                .arg(where, Holders(f.holders))
                                .arg(f.holders.first().pid)};
         if (!f.allProcessesVisible)
-            return {false, QStringLiteral("%1: порт занят другой программой; какой — видно только "
-                                          "с правами root: sudo vendrik-port check %2.")
-                               .arg(where)
-                               .arg(f.number)};
+            return {false,
+                    QStringLiteral("%1: порт занят другой программой; какой — видно только с "
+                                   "правами root: sudo fuser -v %2.")
+                        .arg(where, f.target)};
         return {false, QStringLiteral("%1: порт занят, но держащая его программа не найдена: "
                                       "закройте программы, работающие с портом, или "
                                       "переподключите адаптер.")
