@@ -86,7 +86,7 @@ private:
                     continue;
                 back = pending_.left(260);
                 pending_.remove(0, 260);
-                ::poll(nullptr, 0, 200);
+                ::poll(nullptr, 0, 150);
             }
             for (qsizetype done = 0; done < back.size();) {
                 const ssize_t w =
@@ -198,9 +198,8 @@ void tst_VendrikPort::listShowsPortsAndMappings() {
                 .contains(QStringLiteral("такого порта нет")));
     const QString com2 = lines.filter(QStringLiteral("COM2 ")).value(0);
     QVERIFY(com2.contains(sys.dev(QStringLiteral("ttyUSB5"))));
-    // COM2 on the built-in port without a UART: listed as the default, marked absent.
-    QVERIFY(lines.filter(QStringLiteral("COM1 ")).size() == 1 &&
-            lines.filter(QStringLiteral("COM8 ")).size() == 1);
+    for (int n = 1; n <= 8; ++n) // every port of the program, each once
+        QCOMPARE(lines.filter(QStringLiteral("  COM%1  ").arg(n)).size(), 1);
 }
 
 void tst_VendrikPort::mapPrefersStableNameAndRefusesWhatIsNoPort_data() {
@@ -422,7 +421,13 @@ void tst_VendrikPort::loopback() {
     TempConfigHome home;
     QVERIFY(home.linkComPort(4, pty.slavePath));
     FarEnd far(pty.master, mode);
-    const Run r = RunTool({"loopback", "4"}, QProcessEnvironment::systemEnvironment());
+    Run r = RunTool({"loopback", "4"}, QProcessEnvironment::systemEnvironment());
+    // A busy machine may hold an echo back past the limit; lateness alone earns a rerun,
+    // while corruption and loss never do.
+    for (int again = 0; again < 2 && mode == FarEnd::Echo && r.code == 1 &&
+                        r.out.contains(QStringLiteral("кадр вернулся целым, но через"));
+         ++again)
+        r = RunTool({"loopback", "4"}, QProcessEnvironment::systemEnvironment());
     QVERIFY2(r.code == code, qPrintable(r.out + r.err));
     QVERIFY2(r.out.contains(says), qPrintable(r.out));
     // A pseudo-terminal keeps no line-error counters, and the helper says so.
