@@ -60,7 +60,7 @@ TMapResult MapCom(int Number, const QString& Device, QString& Used, QString& Err
     if (existing.exists() && !existing.isSymLink())
         return TMapResult::NotALink;
     if (!QDir().mkpath(QFileInfo(link).path())) {
-        Error = QFileInfo(link).path();
+        Error = QStringLiteral("не могу создать папку %1").arg(QFileInfo(link).path());
         return TMapResult::Failed;
     }
     int error = 0;
@@ -79,8 +79,9 @@ TMapResult UnmapCom(int Number, bool& Existed, QString& Error) {
         return TMapResult::Done;
     if (!existing.isSymLink())
         return TMapResult::NotALink;
-    if (!QFile::remove(link)) {
-        Error = link;
+    QFile file(link);
+    if (!file.remove()) {
+        Error = link + QStringLiteral(": ") + file.errorString();
         return TMapResult::Failed;
     }
     return TMapResult::Done;
