@@ -7,6 +7,8 @@ packages=(
   fonts-liberation                            # Liberation Sans stands in for MS Sans Serif
   xvfb xauth                                  # running the program with no display
   clang-14 libclang-rt-14-dev                 # the libFuzzer targets (tests/fuzz)
+  dpkg-dev file lintian                       # the Debian package and its checks
+  desktop-file-utils appstream                # menu entry and AppStream data checks
 )
 missing=()
 for p in "${packages[@]}"; do

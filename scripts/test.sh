@@ -14,6 +14,9 @@ echo "== normal build"
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
 (cd build && ctest --no-tests=error --output-on-failure -j3)
 
+echo "== Debian package"
+scripts/package-check.sh build
+
 # The sanitizer trees are built as unity builds: the same code in fewer, larger
 # translation units, which roughly halves their build time on two cores.
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"

@@ -2,6 +2,7 @@
 // application icon. Run once by hand; the PNG files it writes are kept in the sources.
 //   draw_icons ui/icons
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -117,10 +118,12 @@ QImage Help() {
 
 // A grey chip seen from above and in front: top face, front face, pins on both long
 // sides, the orientation notch.
-QImage Chip() {
-    QImage image = Blank(32);
+// Drawn on a 32-pixel grid; other sizes scale the same drawing (smoothed when larger).
+QImage Chip(int size = 32) {
+    QImage image = Blank(size);
     QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setRenderHint(QPainter::Antialiasing, size > 32);
+    p.scale(size / 32.0, size / 32.0);
     const QPolygon top({{9, 6}, {27, 6}, {22, 20}, {4, 20}});
     const QPolygon front({{4, 20}, {22, 20}, {22, 24}, {4, 24}});
     const QPolygon side({{22, 20}, {27, 6}, {27, 10}, {22, 24}});
@@ -169,8 +172,8 @@ bool Save(const QImage& image, const QString& path) {
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: draw_icons <icons folder>\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: draw_icons <icons folder> [<hicolor theme folder>]\n");
         return 2;
     }
     const QString ui = QString::fromLocal8Bit(argv[1]);
@@ -180,5 +183,13 @@ int main(int argc, char** argv) {
     ok = Save(Compare(), ui + "/verify.png") && ok;
     ok = Save(Help(), ui + "/help.png") && ok;
     ok = Save(Chip(), ui + "/vendrik.png") && ok;
+    // The application icon in the desktop theme's sizes, for installing.
+    if (argc == 3) {
+        const QString theme = QString::fromLocal8Bit(argv[2]);
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            const QString dir = QStringLiteral("%1/%2x%2/apps").arg(theme).arg(size);
+            ok = QDir().mkpath(dir) && Save(Chip(size), dir + "/vendrik.png") && ok;
+        }
+    }
     return ok ? 0 : 1;
 }
