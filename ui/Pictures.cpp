@@ -1,11 +1,14 @@
 #include "ui/Pictures.h"
 
 #include <QImageReader>
-#include <QPixmap>
+
+QPixmap PngPicture(const QString& path) {
+    QImageReader reader(path, "png");
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
+}
 
 QIcon PictureIcon(const QString& name) {
-    QImageReader reader(QStringLiteral(":/ui/icons/%1.png").arg(name), "png");
-    reader.setAutoDetectImageFormat(false);
-    const QImage image = reader.read();
-    return image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image));
+    const QPixmap picture = PngPicture(QStringLiteral(":/ui/icons/%1.png").arg(name));
+    return picture.isNull() ? QIcon() : QIcon(picture);
 }

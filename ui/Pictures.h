@@ -2,8 +2,12 @@
 // The pictures kept as resources under :/ui/icons.
 
 #include <QIcon>
+#include <QPixmap>
 #include <QString>
 
-// The icon from :/ui/icons/<name>.png. Read as PNG outright: an icon made from a file
-// name lets the toolkit guess the format, which loads every image-format plug-in.
+// A PNG picture read as PNG outright: a picture or icon made from a file name lets the
+// toolkit guess the format, which loads every image-format plug-in. Null if unreadable.
+QPixmap PngPicture(const QString& path);
+
+// The icon from :/ui/icons/<name>.png.
 QIcon PictureIcon(const QString& name);

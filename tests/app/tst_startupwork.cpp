@@ -6,6 +6,7 @@
 #include "platform/ProcessStats.h"
 #include "tests/common/TestSupport.h"
 #include "ui/Animate.h"
+#include "ui/AppStyle.h"
 #include "ui/Controls.h"
 #include "ui/Pictures.h"
 #include "ui/Startup.h"
@@ -100,6 +101,20 @@ private slots:
         QCOMPARE(memo->document()->defaultFont().family(), memo->font().family());
         QCOMPARE(memo->document()->defaultFont().pixelSize(), memo->font().pixelSize());
         QCOMPARE(memo->toPlainText(), HelpText());
+        DestroyWindows();
+    }
+
+    // Painting the main window, group box frames included, must not need them either.
+    void mainWindowPaintsWithoutImagePlugins() {
+        if (ImagePluginsLoaded())
+            QSKIP("an image plug-in was loaded before the test");
+        TempConfigHome config;
+        MessageRecorder boxes;
+        InstallVendrikStyle();
+        CreateWindows();
+        const QImage picture = formMain->grab().toImage();
+        QVERIFY(!picture.isNull());
+        QVERIFY(!ImagePluginsLoaded());
         DestroyWindows();
     }
 
