@@ -1,14 +1,19 @@
 // Start-up, message loop and shutdown. No command-line argument is read.
 
 #include "app/Application.h"
+#include "app/StartupProbe.h"
+#include "platform/FontConfigWarmup.h"
 #include "platform/Paths.h"
 #include "ui/Startup.h"
 #include "ui/fMain.h"
 
 int main(int argc, char** argv) {
+    TFontConfigWarmup fontConfig;
     TApplication app(argc, argv);
     SetUpApplication(ExecutablePath());
+    fontConfig.Wait(); // the windows' texts are measured as they are built
     CreateWindows();
+    WatchFirstExposure(formMain);
     formMain->show();
     QApplication::exec();
     DestroyWindows();

@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake
   qt6-base-dev qt6-base-dev-tools libgl-dev   # Qt 6 Widgets and Qt Test
+  libfontconfig-dev                           # read the font configuration ahead at start-up
   fonts-liberation                            # Liberation Sans stands in for MS Sans Serif
   xvfb xauth                                  # running the program with no display
   clang-14 libclang-rt-14-dev                 # the libFuzzer targets (tests/fuzz)

@@ -10,16 +10,16 @@ TAnimate::TAnimate(QWidget* parent) : QWidget(parent) {
 void TAnimate::SetCommonAVI(TCommonAVI clip) {
     SetActive(false);
     clip_ = clip;
-    frames_ = ClipFrames(clip);
+    frames_.clear();
     frame_ = 0;
-    if (!frames_.isEmpty())
-        resize(frames_.constFirst().size());
+    if (FrameCount() > 0)
+        resize(ClipFrameSize(clip));
     update();
 }
 
 void TAnimate::SetActive(bool active) {
     frame_ = 0;
-    if (active && frames_.size() > 1)
+    if (active && FrameCount() > 1)
         timer_.start();
     else
         timer_.stop();
@@ -27,16 +27,20 @@ void TAnimate::SetActive(bool active) {
 }
 
 void TAnimate::NextFrame() {
-    if (frames_.isEmpty())
+    if (FrameCount() == 0)
         return;
-    frame_ = (frame_ + 1) % int(frames_.size());
+    frame_ = (frame_ + 1) % FrameCount();
     update();
 }
 
 void TAnimate::paintEvent(QPaintEvent*) {
-    if (frames_.isEmpty())
+    if (FrameCount() == 0)
         return; // the parent's colour shows through
-    const QPixmap& pixmap = frames_.at(frame_);
+    if (frames_.size() != FrameCount())
+        frames_.resize(FrameCount());
+    QPixmap& pixmap = frames_[frame_];
+    if (pixmap.isNull())
+        pixmap = ClipFrame(clip_, frame_);
     QPainter p(this);
     p.drawPixmap((width() - pixmap.width()) / 2, (height() - pixmap.height()) / 2, pixmap);
 }

@@ -9,6 +9,11 @@
 
 enum TCommonAVI { aviNone, aviFindComputer, aviFindFile };
 
+// The clips' artwork: frame count (0 for aviNone), frame size, and one frame drawn afresh.
+int ClipFrameCount(TCommonAVI clip);
+QSize ClipFrameSize(TCommonAVI clip);
+QPixmap ClipFrame(TCommonAVI clip, int index);
+
 class TAnimate : public QWidget {
     Q_OBJECT
     Q_PROPERTY(bool Active READ Active WRITE SetActive)
@@ -23,7 +28,7 @@ public:
     void SetActive(bool active);
     bool Active() const { return timer_.isActive(); }
 
-    int FrameCount() const { return int(frames_.size()); }
+    int FrameCount() const { return ClipFrameCount(clip_); }
     int CurrentFrame() const { return frame_; }
     // Time between frames while playing.
     static constexpr int FrameIntervalMs = 110;
@@ -35,10 +40,8 @@ private:
     void NextFrame();
 
     TCommonAVI clip_ = aviNone;
+    // Drawn when first painted: a window that is never shown draws none.
     QVector<QPixmap> frames_;
     int frame_ = 0;
     QTimer timer_;
 };
-
-// The frames of a clip, drawn afresh (they are small); empty for aviNone.
-QVector<QPixmap> ClipFrames(TCommonAVI clip);

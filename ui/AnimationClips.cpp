@@ -10,7 +10,7 @@ namespace {
 
 constexpr int ClipWidth = 48;
 constexpr int ClipHeight = 45;
-constexpr int ClipFrameCount = 12;
+constexpr int FramesPerClip = 12;
 
 QPixmap BlankFrame() {
     QPixmap pixmap(ClipWidth, ClipHeight);
@@ -47,7 +47,7 @@ QPixmap FindComputerFrame(int index) {
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     DrawComputer(p);
-    const double angle = 2 * M_PI * index / ClipFrameCount;
+    const double angle = 2 * M_PI * index / FramesPerClip;
     DrawMagnifier(p, QPointF(24 + 15 * std::cos(angle), 20 + 10 * std::sin(angle)));
     return pixmap;
 }
@@ -90,11 +90,16 @@ QPixmap FindFileFrame(int index) {
 
 } // namespace
 
-QVector<QPixmap> ClipFrames(TCommonAVI clip) {
-    QVector<QPixmap> frames;
-    if (clip == aviNone)
-        return frames;
-    for (int i = 0; i < ClipFrameCount; ++i)
-        frames << (clip == aviFindComputer ? FindComputerFrame(i) : FindFileFrame(i));
-    return frames;
+int ClipFrameCount(TCommonAVI clip) {
+    return clip == aviNone ? 0 : FramesPerClip;
+}
+
+QSize ClipFrameSize(TCommonAVI clip) {
+    return clip == aviNone ? QSize() : QSize(ClipWidth, ClipHeight);
+}
+
+QPixmap ClipFrame(TCommonAVI clip, int index) {
+    if (index < 0 || index >= ClipFrameCount(clip))
+        return QPixmap();
+    return clip == aviFindComputer ? FindComputerFrame(index) : FindFileFrame(index);
 }

@@ -1,5 +1,6 @@
 #include "ui/Controls.h"
 
+#include <QEvent>
 #include <QPainter>
 
 TPanel::TPanel(QWidget* parent) : QWidget(parent) {
@@ -34,10 +35,19 @@ void TStaticText::SetCaption(const QString& caption) {
 
 TProgressBar::TProgressBar(QWidget* parent) : QProgressBar(parent) {
     setTextVisible(false);
-    setStyleSheet(QStringLiteral(
-        "QProgressBar { border: 1px solid palette(mid); background: palette(window); }"
-        "QProgressBar::chunk { background: palette(highlight); width: 6px; margin: 1px; }"));
     Apply();
+}
+
+bool TProgressBar::event(QEvent* event) {
+    const bool handled = QProgressBar::event(event);
+    // The segments come from a style sheet, whose machinery is heavy to set up: it is
+    // applied when the bar is first polished (shown or rendered), not at creation, so a
+    // bar that stays hidden costs nothing.
+    if (event->type() == QEvent::Polish && styleSheet().isEmpty())
+        setStyleSheet(QStringLiteral(
+            "QProgressBar { border: 1px solid palette(mid); background: palette(window); }"
+            "QProgressBar::chunk { background: palette(highlight); width: 6px; margin: 1px; }"));
+    return handled;
 }
 
 void TProgressBar::SetMin(int value) {

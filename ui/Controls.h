@@ -72,6 +72,9 @@ public:
     void SetMax(int value);
     void SetPosition(int value);
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
     void Apply();
     int min_ = 0;

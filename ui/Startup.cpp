@@ -2,12 +2,12 @@
 
 #include "app/ErrorReport.h"
 #include "ui/AppStyle.h"
+#include "ui/Pictures.h"
 #include "ui/fHelp.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QToolTip>
 
 void SetUpApplication(const QString& executablePath) {
@@ -15,7 +15,7 @@ void SetUpApplication(const QString& executablePath) {
     // The title names the task-bar entry. It is not made the display name: the toolkit
     // would append that to every window caption.
     QCoreApplication::setApplicationName(ApplicationTitle());
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/ui/icons/vendrik.png")));
+    QApplication::setWindowIcon(PictureIcon(QStringLiteral("vendrik")));
     InstallVendrikStyle();
     QToolTip::setFont(WindowFont());
 }
@@ -23,7 +23,13 @@ void SetUpApplication(const QString& executablePath) {
 void CreateWindows() {
     formMain = new TformMain;
     formSearsh = new TformSearsh(formMain);
+    // The help text's editor lays out an empty page in the application's font while it
+    // is built, before it takes the window's own. Built while the application's font is
+    // the windows' one, it does not load a second typeface that nothing shows.
+    const QFont applicationFont = QGuiApplication::font();
+    QGuiApplication::setFont(WindowFont());
     formHelp = new TformHelp(formMain);
+    QGuiApplication::setFont(applicationFont);
 }
 
 void DestroyWindows() {

@@ -22,10 +22,10 @@ TformHelp::TformHelp(QWidget* owner)
     : TModalForm(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                             Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("formHelp"));
+    setFont(WindowFont()); // before the controls exist, as in the main window
     Ui::TformHelp form;
     form.setupUi(this);
     Memo1 = form.Memo1;
-    setFont(WindowFont());
     setFixedSize(size());
     Memo1->setPlainText(HelpText());
 }

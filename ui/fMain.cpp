@@ -6,6 +6,7 @@
 #include "storage/Placemnt.h"
 #include "ui/AppStyle.h"
 #include "ui/DeviceRunWindows.h"
+#include "ui/Pictures.h"
 #include "ui/Placement.h"
 #include "ui/fHelp.h"
 #include "ui_fMain.h"
@@ -18,6 +19,8 @@ TformMain::TformMain(QWidget* parent)
     : TForm(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("formMain"));
+    // Before the controls exist, so that none of them measures text in the default font.
+    setFont(WindowFont());
     Ui::TformMain form;
     form.setupUi(this);
     Panel1 = form.Panel1;
@@ -38,7 +41,11 @@ TformMain::TformMain(QWidget* parent)
     cbCheck = form.cbCheck;
     BtnWrite = form.BtnWrite;
 
-    setFont(WindowFont());
+    BtnOpen->setIcon(PictureIcon(QStringLiteral("open")));
+    BtnSaveAs->setIcon(PictureIcon(QStringLiteral("saveas")));
+    BtnRead->setIcon(PictureIcon(QStringLiteral("read")));
+    BtnVerify->setIcon(PictureIcon(QStringLiteral("verify")));
+    btnHelp->setIcon(PictureIcon(QStringLiteral("help")));
     setFixedSize(size());
     for (QWidget* control : findChildren<QWidget*>())
         if (!control->toolTip().isEmpty())

@@ -11,6 +11,7 @@ TformSearsh* formSearsh = nullptr;
 
 TformSearsh::TformSearsh(QWidget* owner) : TModalForm(owner, Qt::Dialog | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("formSearsh"));
+    setFont(WindowFont()); // before the controls exist, as in the main window
     Ui::TformSearsh form;
     form.setupUi(this);
     Panel1 = form.Panel1;
@@ -20,7 +21,6 @@ TformSearsh::TformSearsh(QWidget* owner) : TModalForm(owner, Qt::Dialog | Qt::Fr
     stInfo = form.stInfo;
     BtnCancel = form.BtnCancel;
 
-    setFont(WindowFont());
     setFixedSize(size());
     // A style-sheeted widget does not follow its parent's font.
     ProgressBar1->setFont(WindowFont());
