@@ -778,7 +778,7 @@ private slots:
         QTemporaryDir dir;
         const QString target = dir.filePath(QStringLiteral("device.bin"));
         std::mt19937 rng(20261208);
-        int whole = 0, kills = 0, leftovers = 0;
+        int whole = 0, kills = 0;
         for (int k = 0; k < 8; ++k) {
             ChildCopy child(QStringLiteral("saveas-loop"), {target});
             if (!child.waitForLine("ready", 20000)) {
@@ -790,8 +790,8 @@ private slots:
             ++kills;
             const QByteArray now = ReadAll(target);
             whole += now == Image(1) || now == Image(2) ? 1 : 0;
-            leftovers += int(Others(dir.path(), {"device.bin"}).size());
         }
+        const int leftovers = int(Others(dir.path(), {"device.bin"}).size());
         // The operator saves again after the crash.
         MessageRecorder boxes;
         SetDeviceImage(Image(3));
@@ -927,7 +927,7 @@ private slots:
         TempConfigHome home;
         WriteFile(UserRegistryPath(), StoreText(SetA));
         std::mt19937 rng(1208);
-        int good = 0, kills = 0, leftovers = 0;
+        int good = 0, kills = 0;
         for (int k = 0; k < 8; ++k) {
             ChildCopy child(QStringLiteral("settings-loop"), {});
             if (!child.waitForLine("ready", 20000)) {
@@ -947,8 +947,8 @@ private slots:
                             either(now.file, SetA.file, SetB.file)
                         ? 1
                         : 0;
-            leftovers += int(StoreLeftovers(home.vendrikDir()).size());
         }
+        const int leftovers = int(StoreLeftovers(home.vendrikDir()).size());
         // The next start of the program saves again.
         MessageRecorder boxes;
         {
