@@ -6,10 +6,10 @@
 // read takes 12.8 s.
 //
 // Prints the open descriptors, threads and resident memory at the start, after the
-// warm-up and at the end, and one line per run. Fails (exit 1) when a run ends otherwise
-// than its fault says it must, or when descriptors or threads grew after the warm-up, or
-// resident memory grew by more than the tolerance (not judged under AddressSanitizer,
-// whose quarantine keeps freed memory resident on purpose).
+// warm-up, every 100 runs and at the end, and one line per run. Fails (exit 1) when a
+// run ends otherwise than its fault says it must, or when descriptors or threads grew
+// after the warm-up, or resident memory grew by more than the tolerance (not judged
+// under AddressSanitizer, whose quarantine keeps freed memory resident on purpose).
 //
 //   soak [--runs N] [--seed S] [--warmup W] [--rss-tolerance-kib K]
 
@@ -335,6 +335,9 @@ int main(int argc, char** argv) {
         if (run == warmup) {
             warm = MeasureSettled();
             Print("after warm-up", warm);
+        } else if (run % 100 == 0 && run < runs) {
+            const QByteArray when = "after run " + QByteArray::number(run);
+            Print(when.constData(), MeasureSettled());
         }
     }
 
