@@ -270,7 +270,10 @@ QString DeviceHolds(const QByteArray& memory, const QByteArray& program, int sec
         const QString range = end - 1 == runStart
                                   ? QString::number(runStart)
                                   : QStringLiteral("%1–%2").arg(runStart).arg(end - 1);
-        parts << (runWritten ? QStringLiteral("sectors %1 written") : QStringLiteral("%1 erased"))
+        const bool one = end - 1 == runStart;
+        parts << (runWritten ? (one ? QStringLiteral("sector %1 written")
+                                    : QStringLiteral("sectors %1 written"))
+                             : QStringLiteral("%1 erased"))
                      .arg(range);
     };
     for (int s = 0; s < sectors; ++s) {
@@ -502,11 +505,12 @@ private slots:
             RunDevice(rig, &TformMain::BtnWriteClick, [&] { return waited.elapsed() > 600; });
         const bool listening = formMain->VaComm1->IsOpen();
         const bool freed = CloseMainWindowFreesPort(rig, r);
-        row.sees = Sees(r) + QStringLiteral(" until the operator closes the window");
-        row.after = QStringLiteral("device got %1 frames; port kept listening for the device "
-                                   "(%2) until the main window closed, then %3")
+        row.sees = Sees(r) + QStringLiteral("; the operator closes the progress window");
+        row.after = QStringLiteral("device got %1 frames; %2 until the main window closed, "
+                                   "then %3")
                         .arg(rig.device.stats().writeFrames)
-                        .arg(listening ? "yes" : "no")
+                        .arg(listening ? QStringLiteral("port kept listening for the device")
+                                       : QStringLiteral("port closed"))
                         .arg(freed ? "released" : "still open");
         row.expect(!r.timedOut, QStringLiteral("hung"));
         row.expect(r.status == Searching, QStringLiteral("status %1").arg(Q(r.status)));
