@@ -285,7 +285,8 @@ int main(int argc, char** argv) {
     const unsigned seed = unsigned(Argument(args, QStringLiteral("--seed"), 20261208));
     const int warmup = std::min(
         runs - 1, Argument(args, QStringLiteral("--warmup"), std::clamp(runs / 10, 4, 50)));
-    const long rssToleranceKib = Argument(args, QStringLiteral("--rss-tolerance-kib"), 4096);
+    [[maybe_unused]] const long rssToleranceKib =
+        Argument(args, QStringLiteral("--rss-tolerance-kib"), 4096);
 
     const Figures atStart = Measure();
     QTemporaryDir home;
