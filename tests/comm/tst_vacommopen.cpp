@@ -387,17 +387,12 @@ private slots:
     }
     void firstOpeningAtDescriptorLimitFailsCleanlyOrWorks() {
         QFETCH(int, room);
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QString::fromLatin1(FreshProcess), QStringLiteral("1"));
-        child.setProcessEnvironment(env);
-        child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(
+        QByteArray output;
+        const int rc = RunChildProcess(
             QCoreApplication::applicationFilePath(),
-            {QStringLiteral("openAtDescriptorLimitFailsCleanlyOrWorks:room for %1").arg(room)});
-        QVERIFY(child.waitForFinished(60000));
-        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
-                 child.readAll().constData());
+            {QStringLiteral("openAtDescriptorLimitFailsCleanlyOrWorks:room for %1").arg(room)},
+            {QByteArray(FreshProcess) + "=1"}, output);
+        QVERIFY2(rc == 0, output.constData());
     }
 
     void threadsFollowEventsAndWriteMode_data() {

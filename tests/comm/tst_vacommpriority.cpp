@@ -5,7 +5,6 @@
 #include "tests/comm/CommTestHelpers.h"
 
 #include <QFile>
-#include <QProcess>
 
 #include <linux/capability.h>
 #include <sys/resource.h>
@@ -149,20 +148,15 @@ private slots:
     }
     void holdWithLessRightToRaise() {
         QFETCH(int, niceLimit);
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QString::fromLatin1(LimitVariable), QString::number(niceLimit));
-        child.setProcessEnvironment(env);
-        child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("threadsRunAtTheirPriorities"),
-                     QStringLiteral("changesWhileOpenKeepTheRule")});
-        QVERIFY(child.waitForFinished(60000));
-        const QByteArray output = child.readAll();
-        if (child.exitCode() == 77)
+        QByteArray output;
+        const int rc = RunChildProcess(
+            QCoreApplication::applicationFilePath(),
+            {QStringLiteral("threadsRunAtTheirPriorities"),
+             QStringLiteral("changesWhileOpenKeepTheRule")},
+            {QByteArray(LimitVariable) + '=' + QByteArray::number(niceLimit)}, output);
+        if (rc == 77)
             QSKIP(output.constData());
-        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
-                 output.constData());
+        QVERIFY2(rc == 0, output.constData());
         QVERIFY2(!output.contains("SKIP"), output.constData());
     }
 };
