@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -62,7 +63,12 @@ TVaCustomComm::~TVaCustomComm() {
 // ---- settings
 
 bool TVaCustomComm::IsOpen() const {
-    return session_ != nullptr;
+    return Session() != nullptr;
+}
+
+std::shared_ptr<TVaCommSession> TVaCustomComm::Session() const {
+    std::lock_guard lock(sessionLock_);
+    return session_;
 }
 
 void TVaCustomComm::CheckClosed() const {
@@ -161,13 +167,15 @@ void TVaCustomComm::SetUpdateDCB(bool v) {
     updateDcb_ = v;
 }
 
+// A thread that has not yet started takes the new priority when it does.
 void TVaCustomComm::SetEventPriority(TThreadPriority v) {
     if (v == eventPriority_)
         return;
     eventPriority_ = v;
-    if (session_ && session_->EventMask != 0) {
-        session_->EventPriority = RelativePriority(v);
-        SetThreadRelativePriority(session_->EventTid, RelativePriority(v));
+    if (const auto s = Session(); s && s->EventMask != 0) {
+        std::lock_guard lock(s->PriorityLock);
+        s->EventPriority = RelativePriority(v);
+        SetThreadRelativePriority(s->EventTid, s->BaseNice, s->EventPriority);
     }
 }
 
@@ -175,9 +183,10 @@ void TVaCustomComm::SetWritePriority(TThreadPriority v) {
     if (v == writePriority_)
         return;
     writePriority_ = v;
-    if (session_ && session_->HasWriteThread) {
-        session_->WritePriority = RelativePriority(v);
-        SetThreadRelativePriority(session_->WriteTid, RelativePriority(v));
+    if (const auto s = Session(); s && s->HasWriteThread) {
+        std::lock_guard lock(s->PriorityLock);
+        s->WritePriority = RelativePriority(v);
+        SetThreadRelativePriority(s->WriteTid, s->BaseNice, s->WritePriority);
     }
 }
 
@@ -188,7 +197,8 @@ void TVaCustomComm::BuffersChanged() {
 }
 
 void TVaCustomComm::ApplyDCB() {
-    if (!IsOpen() || !updateDcb_)
+    const std::shared_ptr<TVaCommSession> session = Session();
+    if (!session || !updateDcb_)
         return;
     TDCB dcb;
     dcb.BaudRate = baudrate_ == brUser ? quint32(userBaudrate_) : BaudrateOf(baudrate_);
@@ -233,7 +243,7 @@ void TVaCustomComm::ApplyDCB() {
     else if (fc.ControlRts() == rtsToggle)
         f |= DCB_fRtsControlToggle;
     dcb.Flags = f;
-    CheckCommResult(session_->Device.SetCommState(dcb),
+    CheckCommResult(session->Device.SetCommState(dcb),
                     QStringLiteral("Error writing dcb (%d), %s"));
 }
 
@@ -261,19 +271,35 @@ void TVaCustomComm::ApplyEventMask() {
 
 void TVaCustomComm::CreateHandle() {
     const QString name = GetDeviceName();
+    const QString shown = EscapeFormatText(name);
+    const QString cantOpen = QStringLiteral("Can't open specified device %1").arg(shown) +
+                             QStringLiteral(" (Error %d, %s)");
+    // The wake-up descriptors come first: without them the threads could never be woken.
     auto session = std::make_shared<TVaCommSession>();
+    if (!session->EventsReady())
+        RaiseCommError(cantOpen);
     if (!session->Device.Open(ResolveSerialDevice(name))) {
-        const QString shown = EscapeFormatText(name);
         if (GetLastError() == ENOENT)
             RaiseCommError(QStringLiteral("Specified device not found (%1).").arg(shown));
-        RaiseCommError(QStringLiteral("Can't open specified device %1").arg(shown) +
-                       QStringLiteral(" (Error %d, %s)"));
+        RaiseCommError(cantOpen);
     }
-    session->Port = this;
+    // Made by the first opening that gets this far and kept for the life of the process.
     session->Context = TVaCallDispatcher::Instance();
+    if (!session->Context)
+        RaiseCommError(cantOpen);
+    session->Port = this;
     quint32 errors = 0;
     session->Device.LineErrors(session->StatusBaseline, errors);
+    // Complete before another thread can see it: a write from there goes to the queue
+    // the write thread will find.
+    session->DirectWrite = directWrite_;
+    // The threads start at the opener's priority, which is their normal one.
+    session->BaseNice = CurrentThreadNice();
+    session->HasWriteThread = !directWrite_;
+    if (session->HasWriteThread)
+        session->Queue = TVaCommBuffer(buffers_.WriteSize());
     std::lock_guard lock(ReadLock);
+    std::lock_guard sessionLock(sessionLock_);
     session_ = std::move(session);
 }
 
@@ -281,15 +307,16 @@ void TVaCustomComm::CreateThreads() {
     TVaCommSession& s = *session_;
     s.EventPriority = RelativePriority(eventPriority_);
     s.WritePriority = RelativePriority(writePriority_);
-    if (eventMask_ != 0)
-        TVaCommEventThread::Start(session_);
-    if (!directWrite_) {
-        {
-            std::lock_guard lock(s.WriteLock);
-            s.Queue = TVaCommBuffer(buffers_.WriteSize());
-            s.HasWriteThread = true;
-        }
-        TVaCommWriteThread::Start(session_);
+    try {
+        if (eventMask_ != 0)
+            TVaCommEventThread::Start(session_);
+        if (s.HasWriteThread)
+            TVaCommWriteThread::Start(session_);
+    } catch (const std::system_error& e) {
+        SetLastError(e.code().value());
+        RaiseCommError(QStringLiteral("Can't open specified device %1")
+                           .arg(EscapeFormatText(GetDeviceName())) +
+                       QStringLiteral(" (Error %d, %s)"));
     }
 }
 
@@ -325,15 +352,17 @@ void TVaCustomComm::CloseDevice() {
     std::shared_ptr<TVaCommSession> session;
     {
         std::lock_guard lock(ReadLock);
+        std::lock_guard sessionLock(sessionLock_);
         session.swap(session_);
     }
     if (!session)
         return;
     session->Stop();
     session->Port = nullptr;
-    // The descriptor itself closes with the last thread that still holds it; the port
-    // is free for the next opener now.
-    session->Device.ReleaseExclusive();
+    // A notification still running (an error box on the user-interface thread) or a
+    // call on another thread may hold the opening for a long time: the device is let go
+    // now, its number only when the last holder lets go.
+    session->Device.Retire();
 }
 
 void TVaCustomComm::Close() {
@@ -379,9 +408,7 @@ void TVaCustomComm::ReadText(QByteArray& S) {
 }
 
 int TVaCustomComm::ReadBufUsed() {
-    if (!IsOpen())
-        return 0;
-    LineStatus status;
+    LineStatus status; // a closed port reports nothing waiting
     GetLineStatus(status);
     return int(status.InQueue);
 }
@@ -424,32 +451,32 @@ void TVaCustomComm::PurgeReadWrite() {
 // ---- writes
 
 int TVaCustomComm::WriteBuf(const void* Buffer, int Count) {
-    if (!IsOpen() || Count <= 0)
+    const std::shared_ptr<TVaCommSession> s = Session();
+    if (!s || Count <= 0)
         return 0;
-    if (directWrite_) {
-        int result = 0;
-        DirectWriteBuf(Buffer, Count, result);
-        return result;
-    }
-    if (Enqueue(Buffer, Count))
-        return Count;
+    if (s->DirectWrite)
+        return DirectWriteBuf(*s, Buffer, Count);
+    const int queued = Enqueue(*s, Buffer, Count);
+    if (queued >= 0)
+        return queued;
     SetLastError(0);
     RaiseCommError(QStringLiteral("Output buffer is full. Please check comm status."));
 }
 
-bool TVaCustomComm::Enqueue(const void* P, int N) {
-    TVaCommSession& s = *session_;
-    std::unique_lock lock(s.WriteLock);
+int TVaCustomComm::Enqueue(TVaCommSession& S, const void* P, int N) {
+    std::unique_lock lock(S.WriteLock);
     // Waits for room (bounded by WriteTimeout) instead of spinning, and never admits more
-    // than the queue was built for, whatever WriteSize says now.
-    const int limit = qMin(s.Queue.Capacity(), buffers_.WriteSize());
-    const auto fits = [&] { return qint64(s.Queue.Size()) + N <= limit; };
-    if (!fits() &&
-        !s.QueueRoom.wait_for(lock, std::chrono::milliseconds(buffers_.WriteTimeout()), fits))
-        return false;
-    s.Queue.Append(P, N);
-    s.DataReady.Signal();
-    return true;
+    // than the queue was built for, whatever WriteSize says now. Closing ends the wait.
+    const int limit = qMin(S.Queue.Capacity(), buffers_.WriteSize());
+    const auto ready = [&] { return S.Stopped || qint64(S.Queue.Size()) + N <= limit; };
+    if (!ready() &&
+        !S.QueueRoom.wait_for(lock, std::chrono::milliseconds(buffers_.WriteTimeout()), ready))
+        return -1;
+    if (S.Stopped)
+        return 0;
+    S.Queue.Append(P, N);
+    S.DataReady.Signal();
+    return N;
 }
 
 void TVaCustomComm::ClearQueue() {
@@ -466,25 +493,28 @@ void TVaCustomComm::ClearQueue() {
     s.QueueRoom.notify_all();
 }
 
-void TVaCustomComm::DirectWriteBuf(const void* Buffer, int Count, int& Result) {
-    TVaCommSession& s = *session_;
-    std::lock_guard lock(s.WriteLock);
+int TVaCustomComm::DirectWriteBuf(TVaCommSession& S, const void* Buffer, int Count) {
+    std::lock_guard lock(S.WriteLock);
     const char* p = static_cast<const char*>(Buffer);
     int done = 0;
     const QDeadlineTimer deadline(buffers_.ReadTimeout(), Qt::PreciseTimer);
     while (done < Count) {
-        const int n = s.Device.Write(p + done, Count - done);
+        // Checked under the lock: once Stop has taken it, the device is not written.
+        if (S.Stopped)
+            return 0;
+        const int n = S.Device.Write(p + done, Count - done);
         if (n < 0)
             RaiseCommError(QStringLiteral("Write error (%d), %s"));
         done += n;
         if (done == Count)
             break;
         if (deadline.hasExpired())
-            return; // not accepted in time: 0
+            return 0; // not accepted in time
         int ready = 0;
-        s.Device.Wait(TSerialDevice::Writable, {}, int(deadline.remainingTime()), ready);
+        S.Device.Wait(TSerialDevice::Writable, {S.StopRequest.Fd()}, int(deadline.remainingTime()),
+                      ready);
     }
-    Result = done;
+    return done;
 }
 
 // ---- dispatch (user-interface thread)

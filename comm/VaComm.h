@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class TVaCustomComm;
 struct TVaCommSession;
@@ -175,12 +176,19 @@ private:
     friend class TVaCommEventThread;
     friend class TVaCommWriteThread;
     void BuffersChanged();
-    // Transmit queue of the write thread.
-    bool Enqueue(const void* P, int N);
+    // The current opening, or empty; any thread. A call holding it completes on that
+    // opening even if another thread closes the port meanwhile.
+    std::shared_ptr<TVaCommSession> Session() const;
+    // Transmit queue of the write thread: N when queued, 0 when the opening was closed
+    // meanwhile, -1 when no room came within WriteTimeout.
+    int Enqueue(TVaCommSession& S, const void* P, int N);
     void ClearQueue();
-    void DirectWriteBuf(const void* Buffer, int Count, int& Result);
+    // The bytes accepted; 0 when not accepted in time or the opening was closed.
+    int DirectWriteBuf(TVaCommSession& S, const void* Buffer, int Count);
 
     std::shared_ptr<TVaCommSession> session_; // the open device; empty when closed
+    // Guards session_ for calls outside ReadLock; changed under both.
+    mutable std::mutex sessionLock_;
     // Guards reads, line status, purging and the stopping of the threads; taken before
     // the session's WriteLock, never after it.
     TVaCriticalSection ReadLock;

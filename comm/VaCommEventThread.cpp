@@ -3,6 +3,7 @@
 #include "comm/VaCommThreads.h"
 #include "platform/ThreadPriority.h"
 
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -35,8 +36,12 @@ bool TVaCommEventThread::Deliver(unsigned Events) {
 
 void TVaCommEventThread::Execute() {
     TVaCommSession& s = *s_;
-    s.EventTid = CurrentThreadId();
-    SetThreadRelativePriority(s.EventTid, RelativePriority(s.EventPriority));
+    SetCurrentThreadName("comm-event");
+    {
+        std::lock_guard lock(s.PriorityLock);
+        s.EventTid = CurrentThreadId();
+        SetThreadRelativePriority(s.EventTid, s.BaseNice, s.EventPriority);
+    }
 
     const bool watchRx = s.EventMask & EV_RXCHAR;
     const bool watchErr = s.EventMask & EV_ERR;

@@ -29,13 +29,23 @@ void TVaCommSession::Stop() {
         Stopped = true;
     }
     callDone_.notify_all();
+    // Signalled first: a direct write waiting for the device wakes on it and lets go of
+    // the lock taken below.
+    WaitSignal.Signal();
+    StopRequest.Signal();
     {
-        // Taken so a write in progress finishes before the port lets the device go.
+        // Taken so a write in progress finishes before the port lets the device go, and
+        // so a write waiting for room either sees the stop or is waiting when told.
         std::lock_guard lock(WriteLock);
     }
     QueueRoom.notify_all();
-    WaitSignal.Signal();
-    StopRequest.Signal();
+}
+
+bool TVaCommSession::EventsReady() const {
+    for (const TVaWaitEvent* e : {&WaitSignal, &DataReady, &StopRequest, &PurgeRequest, &PurgeDone})
+        if (!e->Fd()->IsValid())
+            return false;
+    return true;
 }
 
 namespace {
@@ -75,11 +85,22 @@ std::deque<std::unique_ptr<QueuedCall>> queuedCalls;
 } // namespace
 
 TVaCallDispatcher* TVaCallDispatcher::Instance() {
-    static TVaCallDispatcher* dispatcher = new TVaCallDispatcher;
+    // User-interface thread only, like every opening.
+    static TVaCallDispatcher* dispatcher = nullptr;
+    if (!dispatcher) {
+        auto* d = new TVaCallDispatcher;
+        if (!d->wake_.IsValid()) {
+            delete d;
+            return nullptr;
+        }
+        dispatcher = d;
+    }
     return dispatcher;
 }
 
 TVaCallDispatcher::TVaCallDispatcher() {
+    if (!wake_.IsValid())
+        return;
     auto* notifier = new QSocketNotifier(wake_.Descriptor(), QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &TVaCallDispatcher::RunOne);
 }

@@ -1,8 +1,9 @@
 #pragma once
 // What one opening of a port shares with its threads: the device, the wake-up events,
 // the transmit queue and the stopped flag. Threads hold the session, never the port, so
-// the descriptor stays valid (and its number unreused) until the last holder lets go,
-// while Close makes the port forget the session at once.
+// the descriptor number stays reserved (never reused) until the last holder lets go,
+// while Close makes the port forget the session at once. Close also lets the device go
+// at once: the number then refers to /dev/null until the last holder closes it.
 
 #include "comm/VaSync.h"
 #include "comm/VaTypes.h"
@@ -42,6 +43,16 @@ private:
 struct TVaCommSession : std::enable_shared_from_this<TVaCommSession> {
     TSerialDevice Device;
     std::atomic<bool> Stopped{false};
+    // Fixed before the port publishes the session.
+    bool DirectWrite = false;
+    int BaseNice = 0; // the threads' normal priority: that of the thread that opened
+    // Orders a thread's taking its first priority against a change of the property, so
+    // the last value set is the one that stays.
+    std::mutex PriorityLock;
+
+    // False when one of the wake-up events could not be made (the descriptor limit):
+    // such a session is never published.
+    bool EventsReady() const;
 
     // User-interface thread only: the port this opening belongs to, cleared by Close.
     TVaCustomComm* Port = nullptr;
@@ -53,20 +64,21 @@ struct TVaCommSession : std::enable_shared_from_this<TVaCommSession> {
     quint32 EventMask = 0;
     TVaWaitEvent WaitSignal;
     std::atomic<int> EventTid{0};
-    std::atomic<int> EventPriority{0};
+    std::atomic<int> EventPriority{0};  // relative priority, -15 .. 15
     std::atomic<quint64> RxConsumed{0}; // bytes the port has read
     std::atomic<quint32> RxPurges{0};   // purges of the input queue
 
     // Write thread.
-    bool HasWriteThread = false;
-    std::mutex WriteLock; // guards Queue; also serialises direct writes
+    bool HasWriteThread = false; // fixed before the session is published
+    std::mutex WriteLock;        // guards Queue; also serialises direct writes
     std::condition_variable QueueRoom;
     TVaCommBuffer Queue;
     TVaWaitEvent DataReady, StopRequest, PurgeRequest, PurgeDone;
     std::atomic<int> WriteTid{0};
-    std::atomic<int> WritePriority{0};
+    std::atomic<int> WritePriority{0}; // relative priority, -15 .. 15
 
-    // Marks the session stopped and wakes both threads and any waiting call.
+    // Marks the session stopped and wakes both threads and any waiting call, including a
+    // write waiting for room in the queue.
     void Stop();
 
     // Runs Fn on the user-interface thread and blocks until it has run there or the
@@ -87,6 +99,7 @@ private:
 class TVaCallDispatcher : public QObject {
     Q_OBJECT
 public:
+    // Null while its wake-up descriptor cannot be made; a later call tries again.
     static TVaCallDispatcher* Instance();
     // Any thread: a call is waiting.
     void Wake() { wake_.Set(); }
@@ -98,4 +111,3 @@ private:
     void RunOne();
     TEventFd wake_;
 };
-

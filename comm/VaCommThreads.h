@@ -13,8 +13,7 @@ std::atomic<int>& VaCommLiveThreadCounter();
 
 // Runs a thread object's Execute on a detached thread. The thread counts as live until
 // it has let go of its session, so a test can see every descriptor released.
-template <class Thread>
-void StartDetached(Thread thread) {
+template <class Thread> void StartDetached(Thread thread) {
     ++VaCommLiveThreadCounter();
     try {
         std::thread([t = std::move(thread)]() mutable {
@@ -56,5 +55,5 @@ private:
     std::shared_ptr<TVaCommSession> s_;
 };
 
-// Relative platform priority of a TThreadPriority ordinal.
+// Relative platform priority (-15 .. 15) of a TThreadPriority ordinal.
 int RelativePriority(int Priority);

@@ -4,6 +4,7 @@
 #include "platform/ThreadPriority.h"
 
 #include <algorithm>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -35,8 +36,12 @@ void TVaCommWriteThread::AcknowledgePurge() {
 
 void TVaCommWriteThread::Execute() {
     TVaCommSession& s = *s_;
-    s.WriteTid = CurrentThreadId();
-    SetThreadRelativePriority(s.WriteTid, RelativePriority(s.WritePriority));
+    SetCurrentThreadName("comm-write");
+    {
+        std::lock_guard lock(s.PriorityLock);
+        s.WriteTid = CurrentThreadId();
+        SetThreadRelativePriority(s.WriteTid, s.BaseNice, s.WritePriority);
+    }
 
     int retryMs = 0;
     while (!s.Stopped) {

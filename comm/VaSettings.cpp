@@ -20,7 +20,7 @@ struct ChangeBracket {
 };
 } // namespace
 
-void TVaBuffers::SetNotifying(int& field, int v) {
+void TVaBuffers::SetNotifying(std::atomic<int>& field, int v) {
     v = Clamp(v);
     if (field != v) {
         field = v;
@@ -32,12 +32,12 @@ void TVaBuffers::Assign(const TVaBuffers& Source) {
     if (&Source == this)
         return;
     ChangeBracket bracket(*this);
-    readSize_ = Source.readSize_;
-    readTimeout_ = Source.readTimeout_;
-    writeSize_ = Source.writeSize_;
-    writeTimeout_ = Source.writeTimeout_;
-    xonLimit_ = Source.xonLimit_;
-    xoffLimit_ = Source.xoffLimit_;
+    readSize_ = Source.readSize_.load();
+    readTimeout_ = Source.readTimeout_.load();
+    writeSize_ = Source.writeSize_.load();
+    writeTimeout_ = Source.writeTimeout_.load();
+    xonLimit_ = Source.xonLimit_.load();
+    xoffLimit_ = Source.xoffLimit_.load();
 }
 
 void TVaFlowControl::Assign(const TVaFlowControl& Source) {

@@ -5,6 +5,7 @@
 #include "comm/VaTypes.h"
 
 #include <QObject>
+#include <atomic>
 #include <functional>
 
 class TVaPersistent : public QObject {
@@ -46,13 +47,15 @@ public:
 
 private:
     static int Clamp(int v) { return v < 0 ? 0 : v; }
-    void SetNotifying(int& field, int v);
-    int readSize_ = 4096;
-    int writeSize_ = 2048;
-    int readTimeout_ = 1000;
-    int writeTimeout_ = 1000;
-    int xonLimit_ = 1024;
-    int xoffLimit_ = 1024;
+    void SetNotifying(std::atomic<int>& field, int v);
+    // Atomic: a write on another thread reads the sizes and timeouts while the owner
+    // may change them (the timeouts take effect at the next transfer).
+    std::atomic<int> readSize_{4096};
+    std::atomic<int> writeSize_{2048};
+    std::atomic<int> readTimeout_{1000};
+    std::atomic<int> writeTimeout_{1000};
+    std::atomic<int> xonLimit_{1024};
+    std::atomic<int> xoffLimit_{1024};
 };
 
 // Hardware and software handshake.

@@ -10,7 +10,10 @@
 
 #include <QDeadlineTimer>
 
-TEventFd::TEventFd() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+TEventFd::TEventFd() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (fd_ < 0)
+        SetLastError(errno);
+}
 
 TEventFd::~TEventFd() {
     if (fd_ >= 0)

@@ -76,6 +76,20 @@ void TSerialDevice::ReleaseExclusive() {
     ::flock(fd_, LOCK_UN);
 }
 
+void TSerialDevice::Retire() {
+    if (fd_ < 0)
+        return;
+    ReleaseExclusive();
+    const int placeholder = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (placeholder < 0)
+        return;
+    // Atomic: the number never refers to nothing, and the device closes here unless a
+    // call in progress on another thread still holds it (then when that call returns).
+    while (::dup3(placeholder, fd_, O_CLOEXEC) < 0 && errno == EINTR) {
+    }
+    ::close(placeholder);
+}
+
 bool TSerialDevice::SetCommState(const TDCB& Dcb) {
     termios2 tio{};
     int error = 0;

@@ -27,6 +27,11 @@ public:
     // Lets another opener in while this descriptor stays valid for threads still
     // holding it.
     void ReleaseExclusive();
+    // Lets the device go at once but keeps the descriptor's number reserved until Close:
+    // the number then refers to /dev/null, so a thread still holding it never reaches
+    // whatever the system would open under that number next. Where /dev/null cannot be
+    // opened (the descriptor limit), the device is only released for other openers.
+    void Retire();
 
     bool SetCommState(const TDCB& Dcb);
 

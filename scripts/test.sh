@@ -24,7 +24,7 @@ scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=ON -DSANITI
 (cd build-asan && ctest --no-tests=error --output-on-failure -j3 -LE long)
 
 echo "== ThreadSanitizer (serial link and device runs)"
-tsan_labels='comm|programmer|e2e|platform'
+tsan_labels='comm|programmer|e2e|platform|bench'
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=ON -DSANITIZE=thread -DCMAKE_UNITY_BUILD=ON >/dev/null
 # Only the tests that run under TSan are built (a test's target carries its name).
 mapfile -t tsan_tests < <(cd build-tsan && ctest -N -L "$tsan_labels" -LE long | awk '/Test +#/ {print $3}')

@@ -3,11 +3,59 @@
 #include "app/Application.h"
 #include "tests/comm/CommTestHelpers.h"
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 class TestVaCommStress : public QObject {
     Q_OBJECT
 private slots:
+    // Writes and status queries on another thread complete on the opening they found or
+    // return 0 as on a closed port, while the user-interface thread opens and closes.
+    void callsOnAnotherThreadRaceOpenAndClose_data() {
+        QTest::addColumn<bool>("direct");
+        QTest::newRow("queued writes") << false;
+        QTest::newRow("direct writes") << true;
+    }
+    void callsOnAnotherThreadRaceOpenAndClose() {
+        QFETCH(bool, direct);
+        VaCommTesting::SetClosePause(0);
+        PortOnPty p;
+        p.port.SetDirectWrite(direct);
+        p.port.Buffers()->SetReadTimeout(50);
+        std::atomic<bool> stop{false};
+        std::atomic<int> accepted{0}, refused{0};
+        QString failure;
+        std::jthread worker([&] {
+            const QByteArray frame = Pattern(40);
+            while (!stop) {
+                try {
+                    const int n = p.port.WriteBuf(frame.constData(), frame.size());
+                    (n == frame.size() ? accepted : refused)++;
+                    if (n != 0 && n != frame.size() && failure.isEmpty())
+                        failure = QStringLiteral("WriteBuf gave %1").arg(n);
+                    p.port.ReadBufUsed();
+                } catch (const EVaCommError& e) {
+                    if (failure.isEmpty())
+                        failure = e.Message();
+                }
+                p.pty.drain(0); // keeps the line from filling up
+            }
+        });
+        for (int i = 0; i < 500; ++i) {
+            p.port.Open();
+            if (i % 2)
+                QCoreApplication::processEvents();
+            p.port.Close();
+        }
+        stop = true;
+        worker.join();
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QVERIFY(accepted > 0);
+        QVERIFY(refused > 0);
+        QVERIFY(WaitForLinkThreads());
+    }
+
     void manyOpenTrafficCloseCyclesLeakNoDescriptorOrThread() {
         VaCommTesting::SetClosePause(0);
         PortOnPty shared;          // provides the pseudo-terminal and the COM1 link

@@ -7,6 +7,9 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <atomic>
+#include <thread>
+
 class TestVaCommThreads : public QObject {
     Q_OBJECT
 private slots:
@@ -181,6 +184,31 @@ private slots:
             QVERIFY(t.elapsed() >= 200);
         }
         p.port.Close();
+    }
+
+    void closeEndsWriteWaitingForRoomAtOnce() {
+        PortOnPty p;
+        p.port.Buffers()->SetWriteTimeout(15000);
+        p.port.Open();
+        StallLine(p.pty);
+        const QByteArray full = Pattern(2048);
+        QCOMPARE(p.port.WriteBuf(full.constData(), full.size()), 2048);
+        std::atomic<bool> done{false};
+        std::atomic<int> result{-1};
+        std::jthread writer([&] {
+            try {
+                result = p.port.WriteBuf("abc", 3);
+            } catch (const EVaCommError&) {
+                result = -2; // waited out its time
+            }
+            done = true;
+        });
+        QThread::msleep(50); // lets the writer start waiting for room
+        QVERIFY(!done);
+        p.port.Close();
+        // Within the usual wait of a test, not the write's 15 s.
+        QTRY_VERIFY(done);
+        QCOMPARE(result.load(), 0);
     }
 
     void blocksQueuedDuringStalledWriteGoOutInOrder() {

@@ -8,6 +8,7 @@
 #include <QtTest/QTest>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -15,17 +16,20 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 MessageRecorder::MessageRecorder() {
-    previous_ = SetMessageBoxHandler([this](const QString& text, const QString& caption,
-                                            MsgIcon icon) {
-        boxes.append({text, caption, icon});
-        if (onBox)
-            onBox(boxes.last());
-    });
+    previous_ =
+        SetMessageBoxHandler([this](const QString& text, const QString& caption, MsgIcon icon) {
+            boxes.append({text, caption, icon});
+            if (onBox)
+                onBox(boxes.last());
+        });
 }
 
-MessageRecorder::~MessageRecorder() { SetMessageBoxHandler(std::move(previous_)); }
+MessageRecorder::~MessageRecorder() {
+    SetMessageBoxHandler(std::move(previous_));
+}
 
 ModalDriver::ModalDriver(std::function<void(QWidget*)> onModal, int pollMs)
     : onModal_(std::move(onModal)) {
@@ -49,7 +53,9 @@ ModalDriver::ModalDriver(std::function<void(QWidget*)> onModal, int pollMs)
 
 ModalDriver::~ModalDriver() = default;
 
-void ModalDriver::setWatchdog(int ms) { watchdog_.start(ms); }
+void ModalDriver::setWatchdog(int ms) {
+    watchdog_.start(ms);
+}
 
 PtyPair::PtyPair() {
     char name[256] = {};
@@ -104,7 +110,8 @@ QByteArray PtyPair::receive(int count, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     while (out.size() < count && !deadline.hasExpired()) {
         char buf[4096];
-        const ssize_t n = ::read(master, buf, std::min<size_t>(sizeof buf, size_t(count - out.size())));
+        const ssize_t n =
+            ::read(master, buf, std::min<size_t>(sizeof buf, size_t(count - out.size())));
         if (n > 0) {
             out.append(buf, n);
             continue;
@@ -145,7 +152,9 @@ TempConfigHome::~TempConfigHome() {
         qunsetenv("XDG_CONFIG_HOME");
 }
 
-QString TempConfigHome::vendrikDir() const { return dir_.path() + QStringLiteral("/vendrik"); }
+QString TempConfigHome::vendrikDir() const {
+    return dir_.path() + QStringLiteral("/vendrik");
+}
 
 bool TempConfigHome::linkComPort(int n, const QString& target) const {
     const QString dir = vendrikDir() + QStringLiteral("/dosdevices");
@@ -179,4 +188,62 @@ int RunUnprivileged(const std::function<int()>& body) {
     if (!WIFEXITED(status) || WEXITSTATUS(status) == 255)
         return -1;
     return WEXITSTATUS(status);
+
+int RunChildProcess(const QString& Program, const QStringList& Args,
+                    const QList<QByteArray>& ExtraEnv, QByteArray& Output, int TimeoutMs) {
+    Output.clear();
+    const QByteArray program = QFile::encodeName(Program);
+    QList<QByteArray> args{program};
+    for (const QString& a : Args)
+        args.append(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    QList<QByteArray> env = ExtraEnv;
+    for (char** e = environ; *e; ++e)
+        env.append(*e);
+    std::vector<char*> envp;
+    for (QByteArray& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::dup2(out[1], 2);
+        ::execve(program.constData(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    if (pid < 0) {
+        ::close(out[0]);
+        return -1;
+    }
+    QDeadlineTimer deadline(TimeoutMs);
+    bool timedOut = false;
+    for (;;) {
+        pollfd p{out[0], POLLIN, 0};
+        const int r = ::poll(&p, 1, int(deadline.remainingTime()));
+        if (r == 0) {
+            timedOut = true;
+            ::kill(pid, SIGKILL);
+            break;
+        }
+        if (r < 0 && errno == EINTR)
+            continue;
+        char buffer[4096];
+        const ssize_t n = r > 0 ? ::read(out[0], buffer, sizeof buffer) : -1;
+        if (n <= 0)
+            break;
+        Output.append(buffer, n);
+    }
+    ::close(out[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return !timedOut && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

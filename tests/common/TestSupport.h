@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
@@ -95,3 +96,11 @@ constexpr unsigned UnprivilegedUid = 65534;
 int RunUnprivileged(const std::function<int()>& body);
 // True when RunUnprivileged drops to UnprivilegedUid.
 bool RunsAsRoot();
+
+// Runs Program with Args and the extra environment entries ("NAME=value") added, and
+// collects its standard output and error in Output. Returns its exit code, or -1 when it
+// was killed, could not start or outlived TimeoutMs. Uses fork and exec, not QProcess:
+// QProcess starts children with a clone that ThreadSanitizer does not follow, after
+// which it reports races on data the process only touches under a lock.
+int RunChildProcess(const QString& Program, const QStringList& Args,
+                    const QList<QByteArray>& ExtraEnv, QByteArray& Output, int TimeoutMs = 60000);

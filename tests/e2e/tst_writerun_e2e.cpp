@@ -6,7 +6,30 @@
 #include "comm/VaComm.h"
 #include "tests/e2e/MainWindowRig.h"
 
+#include <QDir>
+#include <unistd.h>
+
 using namespace e2e;
+
+namespace {
+// This process's descriptors open on Path (also after the line was removed).
+QList<int> DescriptorsOn(const QString& Path) {
+    QList<int> fds;
+    const QByteArray path = Path.toLocal8Bit();
+    for (const QString& n :
+         QDir(QStringLiteral("/proc/self/fd"))
+             .entryList(QDir::System | QDir::AllEntries | QDir::NoDotAndDotDot)) {
+        char target[512];
+        const ssize_t len =
+            ::readlink(qPrintable(QStringLiteral("/proc/self/fd/") + n), target, sizeof target);
+        const QByteArray t(target, len > 0 ? int(len) : 0);
+        if (t == path || t == path + " (deleted)")
+            fds.append(n.toInt());
+    }
+    std::sort(fds.begin(), fds.end());
+    return fds;
+}
+} // namespace
 
 class TestWriteRunE2E : public QObject {
     Q_OBJECT
@@ -107,7 +130,14 @@ private slots:
         MainWindowRig rig(DeviceConfig("!", {"W:2:hangup"}));
         rig.loadProgram(ProgramBytes(5 * 256));
         SetApplicationTitle(QStringLiteral("Vendrik"));
+        // The simulated device keeps its own descriptor on the line; the program's must
+        // be gone by the time the error box waits for the operator.
+        const QString line = rig.device.slavePath();
+        const QList<int> devicesOwn = DescriptorsOn(line);
+        QList<int> whileBoxUp{-1};
+        rig.boxes.onBox = [&](const RecordedBox&) { whileBoxUp = DescriptorsOn(line); };
         rig.run(&TformMain::BtnWriteClick);
+        QCOMPARE(whileBoxUp, devicesOwn);
         QVERIFY(!rig.timedOut); // the operator could close the window
         QVERIFY(rig.device.stats().hungUp);
         QCOMPARE(formSearsh->stInfo->text(), WriteFailed);
