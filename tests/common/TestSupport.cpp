@@ -188,6 +188,7 @@ int RunUnprivileged(const std::function<int()>& body) {
     if (!WIFEXITED(status) || WEXITSTATUS(status) == 255)
         return -1;
     return WEXITSTATUS(status);
+}
 
 int RunChildProcess(const QString& Program, const QStringList& Args,
                     const QList<QByteArray>& ExtraEnv, QByteArray& Output, int TimeoutMs) {
