@@ -87,18 +87,22 @@ private slots:
         QTest::addColumn<int>("oldMode"); // -1: no file yet
         QTest::addColumn<bool>("throughLink");
         QTest::addColumn<int>("newMode");
-        QTest::newRow("document, new") << "document" << -1 << false << 0644;
-        QTest::newRow("document, existing keeps its mode") << "document" << 0640 << false << 0640;
-        QTest::newRow("document, link written through") << "document" << 0600 << true << 0600;
-        QTest::newRow("store, new") << "store" << -1 << false << 0600;
-        QTest::newRow("store, existing made private") << "store" << 0644 << false << 0600;
-        QTest::newRow("store, link replaced") << "store" << 0644 << true << 0600;
+        QTest::addColumn<bool>("followed"); // the link's target written, the link kept
+        QTest::newRow("document, new") << "document" << -1 << false << 0644 << false;
+        QTest::newRow("document, existing keeps its mode")
+            << "document" << 0640 << false << 0640 << false;
+        QTest::newRow("document, link written through")
+            << "document" << 0600 << true << 0600 << true;
+        QTest::newRow("store, new") << "store" << -1 << false << 0600 << false;
+        QTest::newRow("store, existing made private") << "store" << 0644 << false << 0600 << false;
+        QTest::newRow("store, link replaced") << "store" << 0644 << true << 0600 << false;
     }
     void replacesTheWholeFile() {
         QFETCH(QString, config);
         QFETCH(int, oldMode);
         QFETCH(bool, throughLink);
         QFETCH(int, newMode);
+        QFETCH(bool, followed);
         const QString file = dir_ + "/device.bin";
         const QString target = throughLink ? dir_ + "/link.bin" : file;
         if (oldMode >= 0) {
@@ -110,7 +114,6 @@ private slots:
         const ino_t oldInode = StatOf(file).st_ino;
 
         QVERIFY(Replace(target, NewContents, config));
-        const bool followed = throughLink && Policy(config).likeOrdinaryWrite;
         const QString written = followed ? file : target;
         QCOMPARE(ReadFile(written), NewContents);
         QVERIFY(S_ISREG(StatOf(written).st_mode));
@@ -129,11 +132,13 @@ private slots:
     // refused and keeps its old contents.
     void folderThatRefusesNewNames_data() {
         QTest::addColumn<QString>("config");
-        QTest::newRow("document") << "document";
-        QTest::newRow("store") << "store";
+        QTest::addColumn<bool>("inPlace");
+        QTest::newRow("document") << "document" << true;
+        QTest::newRow("store") << "store" << false;
     }
     void folderThatRefusesNewNames() {
         QFETCH(QString, config);
+        QFETCH(bool, inPlace);
         const QString target = dir_ + "/device.bin";
         const QByteArray old(10000, 'o');
         QVERIFY(WriteFile(target, old));
@@ -144,7 +149,6 @@ private slots:
         const int result = RunUnprivileged([&] { return Replace(target, NewContents, config); });
         ::chmod(Native(dir_).constData(), 0755);
         QVERIFY(result >= 0);
-        const bool inPlace = Policy(config).inPlaceFallback;
         QCOMPARE(result == 1, inPlace);
         QCOMPARE(ReadFile(target), inPlace ? NewContents : old);
         QCOMPARE(Entries(dir_), QStringList{"device.bin"});
