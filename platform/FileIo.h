@@ -39,5 +39,6 @@ private:
 // written, the target is written in place and flushed; a failure then can leave it
 // partly written. A target that exists but may not be written is refused, as an
 // ordinary open for writing would refuse it. Temporaries that killed saves left in the
-// folder are removed first; those of saves still running are not.
+// folder are removed first; those of saves still running are not. (DocumentReplace of
+// AtomicFile.h.)
 bool ReplaceFileContents(const QString& path, const void* data, qint64 count);

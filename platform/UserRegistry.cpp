@@ -1,5 +1,6 @@
 #include "platform/UserRegistry.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/Paths.h"
 
 #include <QDateTime>
@@ -9,8 +10,6 @@
 #include <QHash>
 #include <QMutex>
 #include <QThread>
-
-#include <algorithm>
 
 #include <cerrno>
 #include <cstring>
@@ -129,19 +128,6 @@ bool MakeFolder(const QString& dir) {
     return ::stat(Native(dir).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool WriteAll(int fd, const char* data, qint64 size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-    }
-    return true;
-}
-
 // Holds the exclusive lock for its lifetime. Bounded: a stuck holder makes the write
 // fail instead of hanging the program.
 class WriteLock {
@@ -204,7 +190,7 @@ bool KeepAside(const QString& path) {
                 ok = r == 0;
                 break;
             }
-            if (!WriteAll(out, buffer, r)) {
+            if (!WriteFully(out, buffer, r)) {
                 ok = false;
                 break;
             }
@@ -217,44 +203,6 @@ bool KeepAside(const QString& path) {
     return false;
 }
 
-// Temporary file beside the target, flushed, renamed over it, folder flushed.
-bool ReplaceAtomically(const QString& path, const QByteArray& bytes) {
-    QByteArray tmp = Native(path + QStringLiteral(".tmp-XXXXXX"));
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool written = ::fchmod(fd, 0600) == 0 && WriteAll(fd, bytes.constData(), bytes.size()) &&
-                         ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !written || ::rename(tmp.constData(), Native(path).constData()) != 0) {
-        ::unlink(tmp.constData());
-        return false;
-    }
-    const int dir = ::open(Native(QFileInfo(path).absolutePath()).constData(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
-}
-
-// Only a writer holding the lock creates temporary files, so any found then are left
-// over from a writer that was killed. Only mkostemp's own names are taken: six letters
-// or digits after ".tmp-".
-void RemoveStaleTemporaries(const QString& path) {
-    const QFileInfo info(path);
-    const QString prefix = info.fileName() + QStringLiteral(".tmp-");
-    QDir dir(info.absolutePath());
-    for (const QString& name : dir.entryList({prefix + QStringLiteral("??????")},
-                                             QDir::Files | QDir::Hidden | QDir::System)) {
-        const QStringView tail = QStringView(name).mid(prefix.size());
-        if (std::all_of(tail.begin(), tail.end(), [](QChar c) {
-                return c.isDigit() || (c.unicode() < 0x80 && c.isLetter());
-            }))
-            ::unlink(Native(dir.filePath(name)).constData());
-    }
-}
-
 // Read-modify-write under the lock. `change` returns false when it left the tree as it was.
 template <typename Change> RegStatus Mutate(Change change) {
     const QString path = UserRegistryPath();
@@ -265,7 +213,7 @@ template <typename Change> RegStatus Mutate(Change change) {
         return ERROR_WRITE_FAULT;
     // Every time the lock is held, also when nothing is to change: most saves of the
     // settings write what is already there, and those must clear up after a crash too.
-    RemoveStaleTemporaries(path);
+    RemoveStaleTemporaries(path, PrivateStoreReplace.temporaries);
     Loaded store = ReadStore();
     if (!store.readable)
         return ERROR_ACCESS_DENIED; // replacing it would destroy what we cannot see
@@ -274,8 +222,10 @@ template <typename Change> RegStatus Mutate(Change change) {
         return status;
     if (store.exists && !store.clean && !KeepAside(path))
         return ERROR_WRITE_FAULT;
-    return ReplaceAtomically(path, FormatRegistryText(store.root)) ? ERROR_SUCCESS
-                                                                   : ERROR_WRITE_FAULT;
+    const QByteArray text = FormatRegistryText(store.root);
+    return ReplaceAtomically(path, text.constData(), text.size(), PrivateStoreReplace)
+               ? ERROR_SUCCESS
+               : ERROR_WRITE_FAULT;
 }
 
 RegKey& MakePath(RegKey& root, const QStringList& path) {

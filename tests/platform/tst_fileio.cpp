@@ -9,11 +9,8 @@
 #include <QtTest/QTest>
 
 #include <csignal>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -148,69 +145,6 @@ private slots:
         struct stat st {};
         QCOMPARE(::stat(Native(target).constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, mode_t(0640));
-        QCOMPARE(Entries(dir_), QStringList{"device.bin"});
-    }
-
-    // Temporaries of killed saves go at the next save; one whose writer still holds it
-    // (another running copy, mid-save) stays, and so do names this program never makes.
-    void staleTemporariesGoAndLiveOnesStay() {
-        const QString target = dir_ + "/device.bin";
-        const QStringList stale = {".device.bin.vendrik-0.tmp", ".other.bin.vendrik-abc123.tmp"};
-        const QStringList foreign = {".device.bin.tmp", ".device.bin.vendrik-ABC.tmp",
-                                     "device.bin.vendrik-abc.tmp", ".device.bin.vendrik-.tmp",
-                                     ".device.bin.vendrik-abc.tmp.bak"};
-        const QString live = ".device.bin.vendrik-live.tmp";
-        for (const QString& name : stale + foreign + QStringList{live})
-            QVERIFY(WriteFile(dir_ + "/" + name, "half"));
-        const int liveFd = ::open(Native(dir_ + "/" + live).constData(), O_RDWR | O_CLOEXEC);
-        QVERIFY(liveFd >= 0);
-        QCOMPARE(::flock(liveFd, LOCK_EX), 0);
-
-        QVERIFY(ReplaceFileContents(target, NewImage.constData(), NewImage.size()));
-        QStringList expected = foreign + QStringList{live, "device.bin"};
-        expected.sort();
-        QCOMPARE(Entries(dir_), expected);
-
-        ::close(liveFd); // that writer is gone now
-        QVERIFY(ReplaceFileContents(target, NewImage.constData(), NewImage.size()));
-        expected.removeOne(live);
-        QCOMPARE(Entries(dir_), expected);
-    }
-
-    // Saves killed at random moments: the target is always the old or the new image,
-    // never a mixture, and the next save leaves no temporary behind.
-    void savesKilledMidwayLeaveTheFileWholeAndNoLeftovers() {
-        const QString target = dir_ + "/device.bin";
-        const QByteArray old(1 << 20, 'o');
-        const QByteArray fresh(1 << 20, 'n');
-        QVERIFY(WriteFile(target, old));
-        QRandomGenerator random(11);
-        int leftovers = 0;
-        for (int round = 0; round < 10; ++round) {
-            int ready[2];
-            QCOMPARE(::pipe(ready), 0);
-            const pid_t child = ::fork();
-            QVERIFY(child >= 0);
-            if (child == 0) {
-                ::close(ready[0]);
-                (void)!::write(ready[1], "r", 1);
-                for (;;)
-                    ReplaceFileContents(target, fresh.constData(), fresh.size());
-            }
-            ::close(ready[1]);
-            char c = 0;
-            QCOMPARE(::read(ready[0], &c, 1), ssize_t(1));
-            ::close(ready[0]);
-            ::usleep(useconds_t(random.bounded(20000)));
-            ::kill(child, SIGKILL);
-            int status = 0;
-            QCOMPARE(::waitpid(child, &status, 0), child);
-            const QByteArray now = ReadFile(target);
-            QVERIFY(now == old || now == fresh);
-            leftovers += Entries(dir_).size() - 1;
-        }
-        qInfo("temporaries left by 10 killed saves: %d", leftovers);
-        QVERIFY(ReplaceFileContents(target, NewImage.constData(), NewImage.size()));
         QCOMPARE(Entries(dir_), QStringList{"device.bin"});
     }
 };
