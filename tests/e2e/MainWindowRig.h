@@ -6,6 +6,7 @@
 
 #include "programmer/ProgramImage.h"
 #include "tests/common/TestSupport.h"
+#include "tests/common/WindowManager.h"
 #include "tools/simdevice/SimDevice.h"
 #include "ui/FileDialogs.h"
 #include "ui/fHelp.h"

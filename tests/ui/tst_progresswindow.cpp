@@ -1,6 +1,7 @@
 #include "app/Application.h"
 #include "app/Exception.h"
 #include "tests/common/TestSupport.h"
+#include "tests/common/WindowManager.h"
 #include "ui/Placement.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"
@@ -216,6 +217,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
+    SelectTestPlatform();
     TApplication app(argc, argv);
     TempConfigHome settings; // the main window keeps its settings there
     TestProgressWindow test;
