@@ -1,5 +1,7 @@
 #include "ui/Placement.h"
 
+#include "platform/WindowFrame.h"
+
 #include <QWidget>
 #include <QWindow>
 
@@ -23,6 +25,8 @@ QMargins FrameMargins(const QWidget* window) {
 }
 
 QRect OuterFrame(const QWidget* window) {
+    if (const std::optional<QRect> now = CurrentOuterFrame(window))
+        return *now;
     return window->geometry().marginsAdded(FrameMargins(window));
 }
 

@@ -165,6 +165,11 @@ bool Managed(const QWidget* window) {
     return tree && tree->parent != tree->root;
 }
 
+QPoint HintedPosition(const QWidget* window) {
+    const QList<quint32> h = Property32(window, "WM_NORMAL_HINTS", XCB_GET_PROPERTY_TYPE_ANY);
+    return h.size() >= 3 ? QPoint(qint32(h[1]), qint32(h[2])) : QPoint();
+}
+
 QStringList AllowedActions(const QWidget* window) {
     QStringList names;
     for (quint32 atom : Property32(window, "_NET_WM_ALLOWED_ACTIONS", XCB_ATOM_ATOM))
@@ -189,6 +194,17 @@ bool FixedSizeHint(const QWidget* window) {
     const QList<quint32> h = Property32(window, "WM_NORMAL_HINTS", XCB_GET_PROPERTY_TYPE_ANY);
     constexpr quint32 PMinSize = 16, PMaxSize = 32;
     return h.size() >= 9 && (h[0] & PMinSize) && (h[0] & PMaxSize) && h[5] == h[7] && h[6] == h[8];
+}
+
+void SetDecorated(const QWidget* window, bool decorated) {
+    xcb_connection_t* c = Connection();
+    const xcb_window_t w = XWindow(window);
+    if (!c || w == XCB_WINDOW_NONE)
+        return;
+    const xcb_atom_t hints = Atom("_MOTIF_WM_HINTS");
+    const quint32 value[5] = {MwmHintsDecorations, 0, decorated ? MwmDecorAll : 0, 0, 0};
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, hints, hints, 32, 5, value);
+    xcb_flush(c);
 }
 
 void SendCloseCommand(const QWidget* window) {

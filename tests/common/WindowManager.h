@@ -46,6 +46,8 @@ void MoveFrameByManager(const QWidget* window, const QPoint& framePos);
 // WM_NORMAL_HINTS carries a position (user- or program-specified), so the manager does
 // not choose one of its own.
 bool PositionHint(const QWidget* window);
+// The position WM_NORMAL_HINTS asks for (where the program wants the window).
+QPoint HintedPosition(const QWidget* window);
 
 // The manager holds the window in a frame of its own (it is not a child of the root).
 bool Managed(const QWidget* window);
@@ -68,6 +70,10 @@ constexpr quint32 MwmDecorAll = 1, MwmDecorMinimize = 32, MwmDecorMaximize = 64;
 
 // WM_NORMAL_HINTS minimum and maximum size (fixed-size windows have both equal).
 bool FixedSizeHint(const QWidget* window);
+
+// Asks the manager to draw or drop the window's frame, as a change of the window's
+// _MOTIF_WM_HINTS decorations does; the client area stays where it is.
+void SetDecorated(const QWidget* window, bool decorated);
 
 // The manager's close command (_NET_CLOSE_WINDOW): what its close box and its Alt+F4 send.
 void SendCloseCommand(const QWidget* window);
