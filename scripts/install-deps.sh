@@ -6,6 +6,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev   # Qt 6 Widgets and Qt Test
   fonts-liberation                            # Liberation Sans stands in for MS Sans Serif
   xvfb xauth                                  # running the program with no display
+  openbox x11-utils xdotool libxcb1-dev       # window tests under a window manager
 )
 missing=()
 for p in "${packages[@]}"; do
