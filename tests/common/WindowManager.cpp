@@ -212,7 +212,8 @@ void SendCloseCommand(const QWidget* window) {
 }
 
 bool PressKeys(const QString& keys) {
-    return RunXdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), keys});
+    return RunXdotool(QStringList{QStringLiteral("key"), QStringLiteral("--clearmodifiers")} +
+                      keys.split(u' ', Qt::SkipEmptyParts));
 }
 
 bool ClickAt(const QPoint& globalPos) {

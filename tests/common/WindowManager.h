@@ -79,7 +79,8 @@ void SetDecorated(const QWidget* window, bool decorated);
 void SendCloseCommand(const QWidget* window);
 
 // Real input through the X server (XTEST, by xdotool): it reaches whichever window the
-// manager and the toolkit let it reach. Keys in xdotool's notation ("alt+F4", "space").
+// manager and the toolkit let it reach. Keys in xdotool's notation, separated by blanks
+// ("alt+F4", "Tab space").
 bool PressKeys(const QString& keys);
 bool ClickAt(const QPoint& globalPos);
 
