@@ -19,7 +19,14 @@ template <class T> Reply<T> Owned(T* reply) {
 
 } // namespace
 
-std::optional<QRect> CurrentOuterFrame(const QWidget* window) {
+namespace {
+
+struct TFrame {
+    QRect client;
+    QMargins extents;
+};
+
+std::optional<TFrame> CurrentFrame(const QWidget* window) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         return std::nullopt;
     auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
@@ -51,6 +58,20 @@ std::optional<QRect> CurrentOuterFrame(const QWidget* window) {
         return std::nullopt;
     const auto* e = static_cast<const quint32*>(xcb_get_property_value(extents.get()));
     // left, right, top, bottom
-    return QRect(origin->dst_x - int(e[0]), origin->dst_y - int(e[2]),
-                 geometry->width + int(e[0] + e[1]), geometry->height + int(e[2] + e[3]));
+    return TFrame{QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height),
+                  QMargins(int(e[0]), int(e[2]), int(e[1]), int(e[3]))};
+}
+
+} // namespace
+
+std::optional<QRect> CurrentOuterFrame(const QWidget* window) {
+    if (const std::optional<TFrame> frame = CurrentFrame(window))
+        return frame->client.marginsAdded(frame->extents);
+    return std::nullopt;
+}
+
+std::optional<QMargins> CurrentFrameMargins(const QWidget* window) {
+    if (const std::optional<TFrame> frame = CurrentFrame(window))
+        return frame->extents;
+    return std::nullopt;
 }

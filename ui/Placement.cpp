@@ -18,6 +18,8 @@ QMargins FrameMargins(const QWidget* window) {
     const QWindow* handle = window->windowHandle();
     if ((window->windowFlags() & Qt::FramelessWindowHint) || !handle || !handle->handle())
         return {};
+    if (const std::optional<QMargins> now = CurrentFrameMargins(window))
+        return *now;
     const QMargins m = handle->frameMargins();
     // A frame measured while the manager was still building it can come out negative.
     return QMargins(std::max(m.left(), 0), std::max(m.top(), 0), std::max(m.right(), 0),

@@ -23,8 +23,9 @@ QPoint CentredOver(const QRect& mainFrame, const QSize& outerSize);
 // Centred horizontally, top edges level.
 QPoint CentredBelowTop(const QRect& mainFrame, const QSize& outerSize);
 
-// The frame's width on each side as the window system last reported it; none for a
-// frameless window and none that the manager has not published yet.
+// The frame's width on each side: the window system's at this moment where it can tell,
+// otherwise as it last reported it; none for a frameless window and none that the
+// manager has not published yet.
 QMargins FrameMargins(const QWidget* window);
 // The outer frame of a top-level window: the window system's at this moment where it can
 // tell, otherwise the platform window's last report.
