@@ -64,12 +64,6 @@ std::optional<TFrame> CurrentFrame(const QWidget* window) {
 
 } // namespace
 
-std::optional<QRect> CurrentOuterFrame(const QWidget* window) {
-    if (const std::optional<TFrame> frame = CurrentFrame(window))
-        return frame->client.marginsAdded(frame->extents);
-    return std::nullopt;
-}
-
 std::optional<QMargins> CurrentFrameMargins(const QWidget* window) {
     if (const std::optional<TFrame> frame = CurrentFrame(window))
         return frame->extents;

@@ -27,8 +27,9 @@ QMargins FrameMargins(const QWidget* window) {
 }
 
 QRect OuterFrame(const QWidget* window) {
-    if (const std::optional<QRect> now = CurrentOuterFrame(window))
-        return *now;
+    // The client area as the toolkit has it: that follows the program's own moves at once
+    // and the manager's (the operator's) in the order of the window system's events, so a
+    // click handled after a move sees it.
     return window->geometry().marginsAdded(FrameMargins(window));
 }
 

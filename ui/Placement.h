@@ -3,9 +3,9 @@
 // integer division by 2 that rounds toward zero; the result is not kept on the screen.
 //
 // Under a window manager the frame belongs to the manager and its extents arrive
-// asynchronously. The frame is therefore read from the window system itself, or else from
-// the platform window, which re-reads the manager's extents whenever the manager
-// announces new ones, and never from
+// asynchronously. The frame's extents are therefore read from the window system itself, or
+// else from the platform window, which re-reads them whenever the manager announces new
+// ones, and never from
 // QWidget::frameGeometry(): the widget keeps a copy of the margins taken at its last
 // move, and if that move was handled while the manager was still building the frame
 // (the window already inside a 1 × 1 frame, no extents published yet) the copy describes
@@ -27,8 +27,7 @@ QPoint CentredBelowTop(const QRect& mainFrame, const QSize& outerSize);
 // otherwise as it last reported it; none for a frameless window and none that the
 // manager has not published yet.
 QMargins FrameMargins(const QWidget* window);
-// The outer frame of a top-level window: the window system's at this moment where it can
-// tell, otherwise the platform window's last report.
+// The outer frame of a top-level window: its client area widened by FrameMargins.
 QRect OuterFrame(const QWidget* window);
 // The size of a window with its frame. Before a window was first shown the toolkit does
 // not know its frame yet; the reference window's frame stands in for it then.
