@@ -1,7 +1,5 @@
 #include "ui/Placement.h"
 
-#include "platform/WindowFrame.h"
-
 #include <QWidget>
 #include <QWindow>
 
@@ -18,8 +16,6 @@ QMargins FrameMargins(const QWidget* window) {
     const QWindow* handle = window->windowHandle();
     if ((window->windowFlags() & Qt::FramelessWindowHint) || !handle || !handle->handle())
         return {};
-    if (const std::optional<QMargins> now = CurrentFrameMargins(window))
-        return *now;
     const QMargins m = handle->frameMargins();
     // A frame measured while the manager was still building it can come out negative.
     return QMargins(std::max(m.left(), 0), std::max(m.top(), 0), std::max(m.right(), 0),
@@ -27,9 +23,9 @@ QMargins FrameMargins(const QWidget* window) {
 }
 
 QRect OuterFrame(const QWidget* window) {
-    // The client area as the toolkit has it: that follows the program's own moves at once
-    // and the manager's (the operator's) in the order of the window system's events, so a
-    // click handled after a move sees it.
+    // As the toolkit has it at this point of the window system's events: it follows the
+    // program's own moves at once and the manager's (the operator's) in order, so a click
+    // handled after a move or a change of frame sees them.
     return window->geometry().marginsAdded(FrameMargins(window));
 }
 

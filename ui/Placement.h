@@ -3,9 +3,8 @@
 // integer division by 2 that rounds toward zero; the result is not kept on the screen.
 //
 // Under a window manager the frame belongs to the manager and its extents arrive
-// asynchronously. The frame's extents are therefore read from the window system itself, or
-// else from the platform window, which re-reads them whenever the manager announces new
-// ones, and never from
+// asynchronously. The frame's extents are therefore read from the platform window, which
+// re-reads them whenever the manager announces new ones, and never from
 // QWidget::frameGeometry(): the widget keeps a copy of the margins taken at its last
 // move, and if that move was handled while the manager was still building the frame
 // (the window already inside a 1 × 1 frame, no extents published yet) the copy describes
@@ -23,9 +22,8 @@ QPoint CentredOver(const QRect& mainFrame, const QSize& outerSize);
 // Centred horizontally, top edges level.
 QPoint CentredBelowTop(const QRect& mainFrame, const QSize& outerSize);
 
-// The frame's width on each side: the window system's at this moment where it can tell,
-// otherwise as it last reported it; none for a frameless window and none that the
-// manager has not published yet.
+// The frame's width on each side as the window system last reported it; none for a
+// frameless window and none that the manager has not published yet.
 QMargins FrameMargins(const QWidget* window);
 // The outer frame of a top-level window: its client area widened by FrameMargins.
 QRect OuterFrame(const QWidget* window);

@@ -421,6 +421,8 @@ private slots:
         formHelp = new TformHelp(main_.get());
         main_->show();
         QTRY_VERIFY(!wm::ScreenFrame(main_.get()).isEmpty());
+        QTRY_COMPARE(OuterFrame(main_.get()),
+                     wm::ScreenFrame(main_.get())); // the click comes after
         QRect helpFrame;
         bool memoHadFocus = false;
         bool wasModal = false;
