@@ -34,7 +34,8 @@ public:
     // Returns when the operator has closed the progress window.
     virtual void ShowProgressModal() = 0;
     virtual bool ProgressWindowShown() const = 0;
-    // A transfer runs with the progress window hidden: keep the operator's hands off.
+    // A transfer runs with the progress window hidden: keep the operator's hands off the
+    // main window and any window left open above it.
     virtual void SetMainWindowBusy(bool Busy) = 0;
 };
 

@@ -10,6 +10,7 @@ packages=(
   clang-14 libclang-rt-14-dev                 # the libFuzzer targets (tests/fuzz)
   dpkg-dev file lintian                       # the Debian package and its checks
   desktop-file-utils appstream                # menu entry and AppStream data checks
+  openbox x11-utils xdotool libxcb1-dev       # window tests under a window manager
 )
 missing=()
 for p in "${packages[@]}"; do

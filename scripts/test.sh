@@ -17,6 +17,12 @@ scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
 echo "== Debian package"
 scripts/package-check.sh build
 
+# The window and device-run tests again, on an X display under a real window manager
+# (Xvfb + openbox), where frames, the manager's placement and its close command exist.
+# One at a time: they share the display and its keyboard focus.
+echo "== windows and device runs under a window manager"
+scripts/with-wm.sh ctest --test-dir build --output-on-failure -L 'ui|e2e' -LE long
+
 # The sanitizer trees are built as unity builds: the same code in fewer, larger
 # translation units, which roughly halves their build time on two cores.
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"

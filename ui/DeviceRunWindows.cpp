@@ -3,9 +3,11 @@
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
+#include <utility>
 
 TDeviceRunWindows::TDeviceRunWindows(TformMain* Main, TVaCustomComm& Port)
     : QObject(Main), main_(Main), run_(Port, *this) {
@@ -49,7 +51,24 @@ bool TDeviceRunWindows::ProgressWindowShown() const {
 }
 
 void TDeviceRunWindows::SetMainWindowBusy(bool Busy) {
-    main_->setEnabled(!Busy);
+    if (!Busy) {
+        for (const QPointer<QWidget>& window : std::exchange(disabled_, {}))
+            if (window)
+                window->setEnabled(true);
+        return;
+    }
+    // The main window and whatever was left open above it when the device announced
+    // itself (a file dialog, a message box, the help window): the transfer runs inside
+    // that window's modal loop, and anything the operator started from it (a dialog, a
+    // context menu) would run a loop of its own and hold the transfer until it closed.
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window == formSearsh || !window->isEnabled() || window->windowType() == Qt::ToolTip)
+            continue;
+        if (window == main_ || window->isVisible()) {
+            window->setEnabled(false);
+            disabled_.append(window);
+        }
+    }
 }
 
 void TDeviceRunWindows::SetProgressRange(int Min, int Max) {

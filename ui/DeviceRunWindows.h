@@ -5,7 +5,9 @@
 
 #include "programmer/DeviceRun.h"
 
+#include <QList>
 #include <QObject>
+#include <QPointer>
 
 class TformMain;
 class TVaCustomComm;
@@ -33,4 +35,5 @@ public:
 private:
     TformMain* main_;
     TDeviceRun run_;
+    QList<QPointer<QWidget>> disabled_; // by SetMainWindowBusy, to enable again
 };

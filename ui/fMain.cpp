@@ -47,6 +47,9 @@ TformMain::TformMain(QWidget* parent)
     BtnVerify->setIcon(PictureIcon(QStringLiteral("verify")));
     btnHelp->setIcon(PictureIcon(QStringLiteral("help")));
     setFixedSize(size());
+    // Before the platform window exists: it is then created asking the window manager to
+    // put the frame, not the client area, at this position.
+    move(StartPosition);
     for (QWidget* control : findChildren<QWidget*>())
         if (!control->toolTip().isEmpty())
             control->setToolTipDuration(ToolTipDurationMs);
@@ -107,16 +110,22 @@ TformMain::~TformMain() {
 
 void TformMain::showEvent(QShowEvent* event) {
     if (!event->spontaneous())
-        move(StartPosition);
+        MoveFrameTo(this, StartPosition);
     TForm::showEvent(event);
 }
 
 void TformMain::BtnOpenClick() {
+    // The windows keep the operator away during a transfer; a click that still gets here
+    // must not replace the image being sent.
+    if (DeviceRun_->Run().TransferRunning())
+        return;
     if (OpenDialog1->Execute())
         LoadProgramFile(*this, OpenDialog1->FileName());
 }
 
 void TformMain::BtnSaveAsClick() {
+    if (DeviceRun_->Run().TransferRunning())
+        return;
     SaveDialog1->SetInitialDir(OpenDialog1->InitialDir());
     if (SaveDialog1->Execute())
         SaveDeviceImageAs(SaveDialog1->FileName());
@@ -124,11 +133,17 @@ void TformMain::BtnSaveAsClick() {
         SaveDeviceImageAs(std::nullopt);
 }
 
-void TformMain::BtnReadClick() { DeviceRun_->Run().StartRead(); }
+void TformMain::BtnReadClick() {
+    DeviceRun_->Run().StartRead();
+}
 
-void TformMain::BtnWriteClick() { DeviceRun_->Run().StartWrite(); }
+void TformMain::BtnWriteClick() {
+    DeviceRun_->Run().StartWrite();
+}
 
-void TformMain::BtnVerifyClick() { CompareImages(); }
+void TformMain::BtnVerifyClick() {
+    CompareImages();
+}
 
 void TformMain::VaComm1RxChar(QObject* /*Sender*/, int /*Count*/) {
     DeviceRun_->Run().Received();
@@ -141,7 +156,7 @@ void TformMain::cbPortChange() {
 void TformMain::btnHelpClick() {
     if (!formHelp)
         return;
-    formHelp->move(CentredBelowTop(frameGeometry(), OuterSize(formHelp, this)));
+    MoveFrameTo(formHelp, CentredBelowTop(OuterFrame(this), OuterSize(formHelp, this)));
     formHelp->ShowModal();
 }
 

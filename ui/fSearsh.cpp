@@ -5,6 +5,7 @@
 #include "ui/Placement.h"
 #include "ui_fSearsh.h"
 
+#include <QCloseEvent>
 #include <QKeyEvent>
 
 TformSearsh* formSearsh = nullptr;
@@ -51,7 +52,16 @@ void TformSearsh::BtnCancelClick() {
 }
 
 void TformSearsh::CentreOver(const QWidget* mainWindow) {
-    move(::CentredOver(mainWindow->frameGeometry(), OuterSize(this, mainWindow)));
+    MoveFrameTo(this, ::CentredOver(OuterFrame(mainWindow), OuterSize(this, mainWindow)));
+}
+
+void TformSearsh::closeEvent(QCloseEvent* event) {
+    if (!BtnCancel->isEnabledTo(this)) {
+        event->ignore();
+        return;
+    }
+    Animate1->SetActive(false);
+    TModalForm::closeEvent(event);
 }
 
 void TformSearsh::keyPressEvent(QKeyEvent* event) {

@@ -32,6 +32,10 @@ public:
 protected:
     // The window is not bound to Escape: closing is the button's business alone.
     void keyPressEvent(QKeyEvent* event) override;
+    // The platform's close command (Alt+F4, the window manager's close) does what the
+    // Close button does, and nothing while the button is disabled: a transfer runs and
+    // the window stays until it has ended.
+    void closeEvent(QCloseEvent* event) override;
 };
 
 extern TformSearsh* formSearsh;

@@ -6,8 +6,10 @@
 
 #include "programmer/ProgramImage.h"
 #include "tests/common/TestSupport.h"
+#include "tests/common/WindowManager.h"
 #include "tools/simdevice/SimDevice.h"
 #include "ui/FileDialogs.h"
+#include "ui/Placement.h"
 #include "ui/fHelp.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"
@@ -60,7 +62,13 @@ public:
         formSearsh = new TformSearsh(formMain);
         formHelp = new TformHelp(formMain);
         formMain->show();
-        QTest::qWait(20);
+        // On screen, and known to be as the operator sees it before clicking anything.
+        spinUntil(
+            [] {
+                const QRect frame = wm::ScreenFrame(formMain);
+                return !frame.isEmpty() && OuterFrame(formMain) == frame;
+            },
+            5000);
     }
     ~MainWindowRig() {
         TFileDialog::SetAnswer({});

@@ -32,6 +32,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
+    SelectTestPlatform();
     TApplication app(argc, argv);
     TestFullWrite test;
     return QTest::qExec(&test, argc, argv);

@@ -104,6 +104,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
+    SelectTestPlatform();
     TApplication app(argc, argv);
     // The tests close the main window; the run of tests must go on.
     QApplication::setQuitOnLastWindowClosed(false);

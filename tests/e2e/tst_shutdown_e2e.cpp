@@ -49,6 +49,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
+    SelectTestPlatform();
     TApplication app(argc, argv);
     TestShutdownE2E test;
     return QTest::qExec(&test, argc, argv);

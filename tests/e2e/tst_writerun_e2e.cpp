@@ -8,6 +8,9 @@
 
 #include <QDir>
 #include <unistd.h>
+#include <QDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
 
 using namespace e2e;
 
@@ -61,6 +64,151 @@ private slots:
                  QPoint(rig.mainAtShow.left() + rig.mainAtShow.width() / 2 - outer.width() / 2,
                         rig.mainAtShow.top() + rig.mainAtShow.height() / 2 - outer.height() / 2));
         QVERIFY(rig.boxes.boxes.isEmpty());
+    }
+
+    // The operator tries to get away from a running write: the progress window's close
+    // command, or (under a window manager) the main window's close command, a click on
+    // Open and keys on the main window. The progress window stays, nothing else starts,
+    // and the device receives every frame of the file the run started with.
+    void transferHoldsAgainstCloseCommandsAndInput_data() {
+        QTest::addColumn<QString>("route");
+        QTest::newRow("close()") << "close()";
+        QTest::newRow("manager's close") << "manager";
+        QTest::newRow("alt+F4") << "alt+F4";
+        QTest::newRow("main window: close, click on Open, keys") << "main";
+    }
+    void transferHoldsAgainstCloseCommandsAndInput() {
+        QFETCH(QString, route);
+        if (route != "close()")
+            SKIP_UNLESS_WINDOW_MANAGER();
+        MainWindowRig rig;
+        const QByteArray file = ProgramBytes(8 * 256);
+        rig.loadProgram(file);
+        QTRY_VERIFY(!wm::ScreenFrame(formMain).isEmpty());
+        int dialogs = 0;
+        TFileDialog::SetAnswer([&](const TFileDialog&) {
+            ++dialogs;
+            return std::optional<QString>();
+        });
+        bool tried = false;
+        bool hiddenWhileTransferring = false;
+        QTimer operatorHand;
+        QObject::connect(&operatorHand, &QTimer::timeout, [&] {
+            const bool transferring =
+                formSearsh->stInfo->text() == QStringLiteral("Идет запись...");
+            if (transferring && !formSearsh->isVisible())
+                hiddenWhileTransferring = true;
+            if (tried || !transferring || rig.device.stats().writeFrames < 2)
+                return;
+            if (UnderWindowManager() &&
+                (wm::OuterFrame(formSearsh).isEmpty() || !formSearsh->isActiveWindow()))
+                return;
+            tried = true;
+            if (route == "close()") {
+                formSearsh->close();
+            } else if (route == "manager") {
+                wm::SendCloseCommand(formSearsh);
+            } else if (route == "alt+F4") {
+                QVERIFY(wm::PressKeys("alt+F4"));
+            } else {
+                wm::SendCloseCommand(formMain);
+                QVERIFY(wm::ClickAt(
+                    formMain->BtnOpen->mapToGlobal(formMain->BtnOpen->rect().center())));
+                QVERIFY(wm::PressKeys("Tab space Return alt+F4"));
+            }
+        });
+        operatorHand.start(20);
+        rig.run(&TformMain::BtnWriteClick);
+        operatorHand.stop();
+        QVERIFY(!rig.timedOut);
+        QVERIFY(tried);
+        QVERIFY(!hiddenWhileTransferring);
+        QCOMPARE(formSearsh->stInfo->text(), Written);
+        QCOMPARE(rig.sectorsWritten(), (QList<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+        const QList<QByteArray> frames = rig.device.writeFrames();
+        for (int s = 0; s < 8; ++s)
+            QCOMPARE(frames[s].mid(3, 256), file.mid(s * 256, 256));
+        QCOMPARE(dialogs, 0);
+        QVERIFY(rig.boxes.boxes.isEmpty());
+        QVERIFY(formMain->isVisible());
+        QVERIFY(formMain->isEnabled());
+    }
+
+    // Armed, the operator opened the file dialog; the device announces itself and the
+    // transfer runs inside the dialog's loop with the progress window hidden. The dialog
+    // takes no input until the transfer has ended (a loop started from it would hold the
+    // transfer), and a file chosen afterwards is loaded after the transfer.
+    void fileDialogLeftOpenWaitsForHiddenTransfer() {
+        MainWindowRig rig(DeviceConfig("!", {}, sim::SwitchOn::Manual));
+        const QByteArray file = ProgramBytes(6 * 256);
+        rig.loadProgram(file);
+        const QString other = rig.files.filePath(QStringLiteral("other.bin"));
+        QFile otherFile(other);
+        QVERIFY(otherFile.open(QIODevice::WriteOnly));
+        otherFile.write(QByteArray(3 * 256, '\x11'));
+        otherFile.close();
+        rig.run(&TformMain::BtnWriteClick, [] { return true; }); // closed while waiting
+        QVERIFY(formMain->VaComm1->IsOpen());
+
+        // The open dialog, as a modal dialog of its own with a file-name field (the real
+        // one's file-system thread works inside uninstrumented Qt, which ThreadSanitizer
+        // cannot follow).
+        TFileDialog::SetAnswer([](const TFileDialog&) -> std::optional<QString> {
+            QDialog dialog(QApplication::activeWindow());
+            dialog.setWindowModality(Qt::ApplicationModal);
+            QLineEdit name(&dialog);
+            name.setObjectName(QStringLiteral("fileNameEdit"));
+            QObject::connect(&name, &QLineEdit::returnPressed, &dialog, &QDialog::accept);
+            if (dialog.exec() != QDialog::Accepted)
+                return std::nullopt;
+            return name.text();
+        });
+        bool switchedOn = false;
+        bool typed = false;
+        bool heldDuringTransfer = false;
+        ModalDriver driver([&](QWidget* modal) {
+            auto* dialog = qobject_cast<QDialog*>(modal);
+            if (!dialog)
+                return;
+            if (!switchedOn) {
+                switchedOn = true;
+                rig.device.switchOn();
+                return;
+            }
+            const int frames = rig.device.stats().writeFrames;
+            if (!typed && frames >= 2 && frames < 6) {
+                typed = true;
+                auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                QVERIFY(name);
+                const QString before = name->text();
+                for (QChar c : other + u'\r') {
+                    const int key = c == u'\r' ? int(Qt::Key_Return) : int(c.toUpper().unicode());
+                    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(c));
+                    QCoreApplication::sendEvent(name, &press);
+                }
+                heldDuringTransfer = !dialog->isEnabled() && !formMain->isEnabled() &&
+                                     name->text() == before && dialog->isVisible();
+                return;
+            }
+            if (typed && !formMain->VaComm1->IsOpen() && dialog->isEnabled() &&
+                dialog->isVisible()) {
+                dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(other);
+                dialog->accept();
+            }
+        });
+        driver.setWatchdog(20000);
+        formMain->BtnOpenClick();
+        TFileDialog::SetAnswer({});
+        QVERIFY(!driver.timedOut);
+        QVERIFY(typed);
+        QVERIFY(heldDuringTransfer);
+        QCOMPARE(rig.sectorsWritten(), (QList<int>{0, 1, 2, 3, 4, 5}));
+        const QList<QByteArray> frames = rig.device.writeFrames();
+        for (int s = 0; s < 6; ++s)
+            QCOMPARE(frames[s].mid(3, 256), file.mid(s * 256, 256));
+        QCOMPARE(formSearsh->stInfo->text(), Written);
+        QVERIFY(formMain->isEnabled());
+        QCOMPARE(formMain->stNameFile->text(), QStringLiteral("other.bin")); // after the transfer
     }
 
     void writeOfEmptyFileSendsNothing() {
@@ -153,6 +301,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
+    SelectTestPlatform();
     TApplication app(argc, argv);
     // The tests close the main window; the run of tests must go on.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "tests/common/TestSupport.h"
+#include "tests/common/WindowManager.h"
 #include "ui/FileDialogs.h"
 
 #include <QFileDialog>
@@ -93,6 +94,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
+    SelectTestPlatform();
     TApplication app(argc, argv);
     TestFileDialogs test;
     return QTest::qExec(&test, argc, argv);

@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "tests/common/TestSupport.h"
+#include "tests/common/WindowManager.h"
 #include "ui/fHelp.h"
 
 #include <QPlainTextEdit>
@@ -95,6 +96,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
+    SelectTestPlatform();
     TApplication app(argc, argv);
     TestHelpWindow test;
     return QTest::qExec(&test, argc, argv);

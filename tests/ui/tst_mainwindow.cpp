@@ -1,9 +1,12 @@
 #include "app/Application.h"
 #include "programmer/ProgramImage.h"
 #include "tests/common/TestSupport.h"
+#include "tests/common/WindowManager.h"
 #include "ui/AppStyle.h"
+#include "ui/Placement.h"
 #include "ui/fHelp.h"
 #include "ui/fMain.h"
+#include "ui/fSearsh.h"
 
 #include <QFile>
 #include <QGroupBox>
@@ -197,12 +200,81 @@ private slots:
     }
 
     void showMovesFrameToStartPosition() {
+        SKIP_UNDER_WINDOW_MANAGER(
+            "the manager frames the window later: outerFrameLandsAtStartPosition");
         main_->show();
         QCOMPARE(main_->frameGeometry().topLeft(), QPoint(433, 301));
         main_->hide();
         main_->move(10, 20);
         main_->show();
         QCOMPARE(main_->frameGeometry().topLeft(), QPoint(433, 301));
+    }
+
+    void outerFrameLandsAtStartPosition() {
+        SKIP_UNLESS_WINDOW_MANAGER();
+        main_->show();
+        QTRY_COMPARE(wm::OuterFrame(main_.get()).topLeft(), QPoint(433, 301));
+        QVERIFY(wm::FrameExtents(main_.get()).top() > 0); // really framed, with a title bar
+        // The placement code sees the same frame once the manager's extents have come.
+        QTRY_COMPARE(OuterFrame(main_.get()), wm::OuterFrame(main_.get()));
+        // Moved by the operator, hidden and shown again: back at the start position.
+        wm::MoveFrameByManager(main_.get(), QPoint(40, 60));
+        QTRY_COMPARE(wm::OuterFrame(main_.get()).topLeft(), QPoint(40, 60));
+        main_->hide();
+        QTRY_VERIFY(!wm::Managed(main_.get()));
+        main_->show();
+        QTRY_COMPARE(wm::OuterFrame(main_.get()).topLeft(), QPoint(433, 301));
+    }
+
+    // What each title bar may offer, as the windows ask the manager for it; some managers
+    // draw boxes of their own anyway.
+    void titleBarsOfferCloseOnly_data() {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<bool>("titleBar");
+        QTest::newRow("main") << "formMain" << true;
+        QTest::newRow("help") << "formHelp" << true;
+        QTest::newRow("progress") << "formSearsh" << false;
+    }
+    void titleBarsOfferCloseOnly() {
+        SKIP_UNLESS_WINDOW_MANAGER();
+        QFETCH(QString, window);
+        QFETCH(bool, titleBar);
+        TformHelp help(main_.get());
+        TformSearsh progress(main_.get());
+        QWidget* shown = window == "formMain"   ? static_cast<QWidget*>(main_.get())
+                         : window == "formHelp" ? static_cast<QWidget*>(&help)
+                                                : static_cast<QWidget*>(&progress);
+        main_->show();
+        if (shown != main_.get()) {
+            shown->move(10, 10);
+            shown->show();
+        }
+        QTRY_VERIFY(!wm::OuterFrame(shown).isEmpty());
+        const wm::MotifHints motif = wm::Motif(shown);
+        QVERIFY(motif.present);
+        auto offers = [&](quint32 function) {
+            const bool listed = motif.functions & function;
+            return (motif.functions & wm::MwmFuncAll) ? !listed : listed;
+        };
+        const QStringList allowed = wm::AllowedActions(shown);
+        QVERIFY(wm::FixedSizeHint(shown));
+        if (titleBar) {
+            QVERIFY(motif.flags & wm::MwmHintsFunctions);
+            QVERIFY(motif.flags & wm::MwmHintsDecorations);
+            QVERIFY(!offers(wm::MwmFuncMinimize));
+            QVERIFY(!offers(wm::MwmFuncMaximize));
+            QVERIFY(!(motif.decorations &
+                      (wm::MwmDecorAll | wm::MwmDecorMinimize | wm::MwmDecorMaximize)));
+            QVERIFY(offers(wm::MwmFuncClose));
+            QVERIFY2(allowed.contains("_NET_WM_ACTION_CLOSE"), qPrintable(allowed.join(' ')));
+            QVERIFY(wm::FrameExtents(shown).top() > 0);
+        } else {
+            QVERIFY(motif.flags & wm::MwmHintsDecorations);
+            QCOMPARE(motif.decorations, 0u); // no title bar, no border
+            QVERIFY(wm::FrameExtents(shown).isNull());
+        }
+        if (shown != main_.get())
+            shown->hide();
     }
 
     void showSelectsStoredPortIndex_data() {
@@ -348,6 +420,9 @@ private slots:
     void helpButtonCentresHelpWindowAndShowsItModally() {
         formHelp = new TformHelp(main_.get());
         main_->show();
+        QTRY_VERIFY(!wm::ScreenFrame(main_.get()).isEmpty());
+        QTRY_COMPARE(OuterFrame(main_.get()),
+                     wm::ScreenFrame(main_.get())); // the click comes after
         QRect helpFrame;
         bool memoHadFocus = false;
         bool wasModal = false;
@@ -355,7 +430,9 @@ private slots:
             if (modal != formHelp)
                 return;
             wasModal = true;
-            helpFrame = formHelp->frameGeometry();
+            helpFrame = wm::ScreenFrame(formHelp);
+            if (helpFrame.isEmpty())
+                return; // not framed by the manager yet
             memoHadFocus =
                 formHelp->Memo1->hasFocus() || formHelp->focusWidget() == formHelp->Memo1;
             modal->close();
@@ -366,7 +443,7 @@ private slots:
         QVERIFY(wasModal);
         QVERIFY(memoHadFocus);
         QVERIFY(!formHelp->isVisible());
-        const QRect mainFrame = main_->frameGeometry();
+        const QRect mainFrame = wm::ScreenFrame(main_.get());
         QCOMPARE(helpFrame.top(), mainFrame.top());
         QCOMPARE(helpFrame.left(),
                  mainFrame.left() + mainFrame.width() / 2 - helpFrame.width() / 2);
@@ -377,6 +454,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
+    SelectTestPlatform();
     TApplication app(argc, argv);
     TestMainWindow test;
     return QTest::qExec(&test, argc, argv);

@@ -1,14 +1,32 @@
 #include "app/Application.h"
 #include "app/Exception.h"
 #include "tests/common/TestSupport.h"
+#include "tests/common/WindowManager.h"
 #include "ui/Placement.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"
 
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QtTest/QTest>
 #include <memory>
+
+namespace {
+// Counts the close events a window receives, whatever becomes of them.
+class CloseCounter : public QObject {
+public:
+    explicit CloseCounter(QObject* watched) { watched->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Close)
+            ++count;
+        return false;
+    }
+};
+} // namespace
 
 class TestProgressWindow : public QObject {
     Q_OBJECT
@@ -107,6 +125,7 @@ private slots:
     }
 
     void centreOverPlacesOuterFrameOverMainWindow() {
+        SKIP_UNDER_WINDOW_MANAGER("frames come later there: centredOnMainWindowsRealFrame");
         MessageRecorder boxes;
         TformMain main;
         main.show();
@@ -142,6 +161,125 @@ private slots:
         QVERIFY(!form_->isVisible());
         QVERIFY(!form_->Animate1->Active());
         QCOMPARE(form_->Animate1->CurrentFrame(), 0);
+    }
+
+    // The platform's close command is the Close button's: while the button is disabled
+    // (a transfer runs) it is refused, otherwise it stops the clip and closes the window.
+    void closeCommandFollowsCloseButton_data() {
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<bool>("closeEnabled");
+        for (const char* route : {"close()", "manager", "alt+F4"}) {
+            QTest::addRow("%s, waiting", route) << QString(route) << true;
+            QTest::addRow("%s, transferring", route) << QString(route) << false;
+        }
+    }
+    void closeCommandFollowsCloseButton() {
+        QFETCH(QString, route);
+        QFETCH(bool, closeEnabled);
+        if (route != "close()")
+            SKIP_UNLESS_WINDOW_MANAGER();
+        MessageRecorder boxes;
+        TformMain main; // the owner, as in the program: the window is its transient
+        TformSearsh progress(&main);
+        main.show();
+        QTRY_VERIFY(!wm::ScreenFrame(&main).isEmpty());
+        progress.BtnCancel->setEnabled(closeEnabled);
+        progress.Animate1->SetActive(true);
+        CloseCounter closes(&progress);
+        bool sent = false;
+        bool stayedWithClipRunning = false;
+        ModalDriver driver([&](QWidget* modal) {
+            if (modal != &progress)
+                return;
+            if (!sent) {
+                // The command goes to a window the manager has mapped and focused.
+                if (UnderWindowManager() &&
+                    (wm::OuterFrame(&progress).isEmpty() || !progress.isActiveWindow()))
+                    return;
+                sent = true;
+                if (route == "close()")
+                    progress.close();
+                else if (route == "manager")
+                    wm::SendCloseCommand(&progress);
+                else
+                    QVERIFY(wm::PressKeys("alt+F4"));
+                return;
+            }
+            if (closes.count > 0 && progress.isVisible()) {
+                // Refused: still up, clip still playing. Let the "transfer" end.
+                stayedWithClipRunning = progress.Animate1->Active();
+                progress.BtnCancel->setEnabled(true);
+                progress.BtnCancel->click();
+            }
+        });
+        driver.setWatchdog(10000);
+        progress.CentreOver(&main);
+        progress.ShowModal();
+        QVERIFY(!driver.timedOut);
+        QVERIFY(closes.count >= 1);
+        QVERIFY(!progress.isVisible());
+        QVERIFY(!progress.Animate1->Active());
+        QCOMPARE(progress.Animate1->CurrentFrame(), 0);
+        QCOMPARE(stayedWithClipRunning, !closeEnabled);
+    }
+
+    // Placed by the frames the manager really drew, wherever the operator moved the main
+    // window and at every showing.
+    void centredOnMainWindowsRealFrame_data() {
+        QTest::addColumn<QPoint>("mainAt");
+        QTest::addColumn<bool>("undecorate");
+        QTest::newRow("start position") << QPoint(433, 301) << false;
+        QTest::newRow("moved up left") << QPoint(120, 80) << false;
+        QTest::newRow("moved down right") << QPoint(900, 700) << false;
+        QTest::newRow("partly off the left") << QPoint(-60, 200) << false;
+        // The manager changes the frame without moving the window: the toolkit's copy of
+        // the frame, taken at the last move, is then out of date.
+        QTest::newRow("frame changed since the last move") << QPoint(300, 250) << true;
+    }
+    void centredOnMainWindowsRealFrame() {
+        SKIP_UNLESS_WINDOW_MANAGER();
+        QFETCH(QPoint, mainAt);
+        QFETCH(bool, undecorate);
+        MessageRecorder boxes;
+        TformMain main;
+        TformSearsh progress(&main);
+        main.show();
+        QTRY_VERIFY(!wm::OuterFrame(&main).isEmpty());
+        wm::MoveFrameByManager(&main, mainAt);
+        QTRY_COMPARE(wm::OuterFrame(&main).topLeft(), mainAt);
+        if (undecorate) {
+            const QMargins before = wm::FrameExtents(&main);
+            wm::SetDecorated(&main, false);
+            QTRY_VERIFY(wm::FrameExtents(&main) != before);
+        }
+        // The operator's click comes after the manager's reports of the move.
+        QTRY_COMPARE(OuterFrame(&main), wm::OuterFrame(&main));
+        for (int showing = 1; showing <= 2; ++showing) {
+            QRect shownAt;
+            QPoint hintedAt;
+            bool positionHinted = false;
+            ModalDriver driver([&](QWidget* modal) {
+                if (modal != &progress || wm::OuterFrame(&progress).isEmpty())
+                    return;
+                shownAt = wm::OuterFrame(&progress);
+                positionHinted = wm::PositionHint(&progress);
+                hintedAt = wm::HintedPosition(&progress);
+                progress.close();
+            });
+            driver.setWatchdog(10000);
+            progress.CentreOver(&main);
+            progress.ShowModal();
+            QVERIFY(!driver.timedOut);
+            QVERIFY(positionHinted); // the manager does not place it by its own rules
+            const QRect mainFrame = wm::OuterFrame(&main);
+            QCOMPARE(shownAt.size(), QSize(298, 101)); // no frame of the manager's
+            const QRect expected(CentredOver(mainFrame, QSize(298, 101)), QSize(298, 101));
+            QCOMPARE(hintedAt, expected.topLeft()); // asked for, not kept on the screen
+            // Where it lies partly off the screen, the manager may pull it back on (openbox
+            // does so for every dialog): its own rule.
+            if (progress.screen()->geometry().contains(expected))
+                QCOMPARE(shownAt.topLeft(), expected.topLeft());
+        }
     }
 
     void windowCanBeShownModallyAgainAndAgain() {
@@ -216,6 +354,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
+    SelectTestPlatform();
     TApplication app(argc, argv);
     TempConfigHome settings; // the main window keeps its settings there
     TestProgressWindow test;
