@@ -7,7 +7,7 @@
 #include "ui/AppStyle.h"
 #include "ui/DeviceRunWindows.h"
 #include "ui/Pictures.h"
-#include "ui/Placement.h"
+#include "ui/WindowFrame.h"
 #include "ui/fHelp.h"
 #include "ui_fMain.h"
 

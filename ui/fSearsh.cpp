@@ -2,7 +2,7 @@
 
 #include "app/ErrorReport.h"
 #include "ui/AppStyle.h"
-#include "ui/Placement.h"
+#include "ui/WindowFrame.h"
 #include "ui_fSearsh.h"
 
 #include <QCloseEvent>

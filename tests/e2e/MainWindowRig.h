@@ -9,7 +9,7 @@
 #include "tests/common/WindowManager.h"
 #include "tools/simdevice/SimDevice.h"
 #include "ui/FileDialogs.h"
-#include "ui/Placement.h"
+#include "ui/WindowFrame.h"
 #include "ui/fHelp.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"

@@ -3,7 +3,7 @@
 #include "tests/common/TestSupport.h"
 #include "tests/common/WindowManager.h"
 #include "ui/AppStyle.h"
-#include "ui/Placement.h"
+#include "ui/WindowFrame.h"
 #include "ui/fHelp.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"

@@ -2,7 +2,7 @@
 #include "app/Exception.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/WindowManager.h"
-#include "ui/Placement.h"
+#include "ui/WindowFrame.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"
 

@@ -1,4 +1,4 @@
-#include "ui/Placement.h"
+#include "ui/WindowFrame.h"
 
 #include <QWidget>
 #include <QWindow>
