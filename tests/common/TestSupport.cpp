@@ -248,3 +248,22 @@ int RunChildProcess(const QString& Program, const QStringList& Args,
     }
     return !timedOut && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+QByteArray NativePath(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+QByteArray ReadWholeFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool WriteWholeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QStringList FolderEntries(const QString& dir) {
+    return QDir(dir).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
+}

@@ -104,3 +104,10 @@ bool RunsAsRoot();
 // which it reports races on data the process only touches under a lock.
 int RunChildProcess(const QString& Program, const QStringList& Args,
                     const QList<QByteArray>& ExtraEnv, QByteArray& Output, int TimeoutMs = 60000);
+
+// Whole-file helpers for tests that check what ended up on disk.
+QByteArray NativePath(const QString& path);
+QByteArray ReadWholeFile(const QString& path);
+bool WriteWholeFile(const QString& path, const QByteArray& bytes);
+// Every name in a folder, hidden and special files included, sorted.
+QStringList FolderEntries(const QString& dir);

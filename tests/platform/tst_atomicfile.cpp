@@ -17,28 +17,9 @@
 
 namespace {
 
-QByteArray Native(const QString& path) {
-    return QFile::encodeName(path);
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QStringList Entries(const QString& dir) {
-    return QDir(dir).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
-}
-
 struct stat StatOf(const QString& path) {
     struct stat st {};
-    ::lstat(Native(path).constData(), &st);
+    ::lstat(NativePath(path).constData(), &st);
     return st;
 }
 
@@ -70,14 +51,14 @@ class TestAtomicFile : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(tmp_.isValid());
-        QCOMPARE(::chmod(Native(tmp_.path()).constData(), 0755), 0);
+        QCOMPARE(::chmod(NativePath(tmp_.path()).constData(), 0755), 0);
         ::umask(022);
     }
 
     void init() {
         dir_ = tmp_.filePath(QString::number(QRandomGenerator::global()->generate()));
         QVERIFY(QDir().mkdir(dir_));
-        QCOMPARE(::chmod(Native(dir_).constData(), 0755), 0);
+        QCOMPARE(::chmod(NativePath(dir_).constData(), 0755), 0);
     }
 
     // New contents under the name, the mode the configuration asks for, a link followed
@@ -106,16 +87,16 @@ private slots:
         const QString file = dir_ + "/device.bin";
         const QString target = throughLink ? dir_ + "/link.bin" : file;
         if (oldMode >= 0) {
-            QVERIFY(WriteFile(file, QByteArray(10000, 'o')));
-            QCOMPARE(::chmod(Native(file).constData(), mode_t(oldMode)), 0);
+            QVERIFY(WriteWholeFile(file, QByteArray(10000, 'o')));
+            QCOMPARE(::chmod(NativePath(file).constData(), mode_t(oldMode)), 0);
         }
         if (throughLink)
-            QCOMPARE(::symlink("device.bin", Native(target).constData()), 0);
+            QCOMPARE(::symlink("device.bin", NativePath(target).constData()), 0);
         const ino_t oldInode = StatOf(file).st_ino;
 
         QVERIFY(Replace(target, NewContents, config));
         const QString written = followed ? file : target;
-        QCOMPARE(ReadFile(written), NewContents);
+        QCOMPARE(ReadWholeFile(written), NewContents);
         QVERIFY(S_ISREG(StatOf(written).st_mode));
         QCOMPARE(int(StatOf(written).st_mode & 07777), newMode);
         if (oldMode >= 0 && written == file)
@@ -123,9 +104,9 @@ private slots:
         QStringList expected{"device.bin"};
         if (throughLink)
             expected << "link.bin";
-        QCOMPARE(Entries(dir_), expected);
+        QCOMPARE(FolderEntries(dir_), expected);
         if (throughLink && !followed)
-            QCOMPARE(ReadFile(file), QByteArray(10000, 'o')); // the link's target untouched
+            QCOMPARE(ReadWholeFile(file), QByteArray(10000, 'o')); // the link's target untouched
     }
 
     // A folder that refuses new names: a document is still written in place, a store is
@@ -141,17 +122,17 @@ private slots:
         QFETCH(bool, inPlace);
         const QString target = dir_ + "/device.bin";
         const QByteArray old(10000, 'o');
-        QVERIFY(WriteFile(target, old));
+        QVERIFY(WriteWholeFile(target, old));
         if (RunsAsRoot())
-            QCOMPARE(::chown(Native(target).constData(), UnprivilegedUid, UnprivilegedUid), 0);
-        QCOMPARE(::chmod(Native(target).constData(), 0644), 0);
-        QCOMPARE(::chmod(Native(dir_).constData(), 0555), 0);
+            QCOMPARE(::chown(NativePath(target).constData(), UnprivilegedUid, UnprivilegedUid), 0);
+        QCOMPARE(::chmod(NativePath(target).constData(), 0644), 0);
+        QCOMPARE(::chmod(NativePath(dir_).constData(), 0555), 0);
         const int result = RunUnprivileged([&] { return Replace(target, NewContents, config); });
-        ::chmod(Native(dir_).constData(), 0755);
+        ::chmod(NativePath(dir_).constData(), 0755);
         QVERIFY(result >= 0);
         QCOMPARE(result == 1, inPlace);
-        QCOMPARE(ReadFile(target), inPlace ? NewContents : old);
-        QCOMPARE(Entries(dir_), QStringList{"device.bin"});
+        QCOMPARE(ReadWholeFile(target), inPlace ? NewContents : old);
+        QCOMPARE(FolderEntries(dir_), QStringList{"device.bin"});
     }
 
     // Temporaries of killed writers go, by each naming's own rule; names the naming never
@@ -185,11 +166,11 @@ private slots:
         QFETCH(QString, live);
         const QString target = dir_ + "/device.bin";
         for (const QString& name : stale + foreign)
-            QVERIFY(WriteFile(dir_ + "/" + name, "half"));
+            QVERIFY(WriteWholeFile(dir_ + "/" + name, "half"));
         int liveFd = -1;
         if (!live.isEmpty()) {
-            QVERIFY(WriteFile(dir_ + "/" + live, "half"));
-            liveFd = ::open(Native(dir_ + "/" + live).constData(), O_RDWR | O_CLOEXEC);
+            QVERIFY(WriteWholeFile(dir_ + "/" + live, "half"));
+            liveFd = ::open(NativePath(dir_ + "/" + live).constData(), O_RDWR | O_CLOEXEC);
             QVERIFY(liveFd >= 0);
             QCOMPARE(::flock(liveFd, LOCK_EX), 0);
         }
@@ -199,13 +180,13 @@ private slots:
         if (!live.isEmpty())
             expected << live;
         expected.sort();
-        QCOMPARE(Entries(dir_), expected);
+        QCOMPARE(FolderEntries(dir_), expected);
 
         if (liveFd >= 0) {
             ::close(liveFd); // that writer is gone now
             QVERIFY(SaveAsTheCallerDoes(target, NewContents, config));
             expected.removeOne(live);
-            QCOMPARE(Entries(dir_), expected);
+            QCOMPARE(FolderEntries(dir_), expected);
         }
     }
 
@@ -221,7 +202,7 @@ private slots:
         const QString target = dir_ + "/device.bin";
         const QByteArray old(1 << 20, 'o');
         const QByteArray fresh(1 << 20, 'n');
-        QVERIFY(WriteFile(target, old));
+        QVERIFY(WriteWholeFile(target, old));
         QRandomGenerator random(11);
         int leftovers = 0;
         for (int round = 0; round < 10; ++round) {
@@ -243,13 +224,13 @@ private slots:
             ::kill(child, SIGKILL);
             int status = 0;
             QCOMPARE(::waitpid(child, &status, 0), child);
-            const QByteArray now = ReadFile(target);
+            const QByteArray now = ReadWholeFile(target);
             QVERIFY(now == old || now == fresh);
-            leftovers += Entries(dir_).size() - 1;
+            leftovers += FolderEntries(dir_).size() - 1;
         }
         qInfo("temporaries left by 10 killed saves: %d", leftovers);
         QVERIFY(SaveAsTheCallerDoes(target, NewContents, config));
-        QCOMPARE(Entries(dir_), QStringList{"device.bin"});
+        QCOMPARE(FolderEntries(dir_), QStringList{"device.bin"});
     }
 };
 

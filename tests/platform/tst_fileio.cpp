@@ -15,34 +15,16 @@
 
 namespace {
 
-QByteArray Native(const QString& path) {
-    return QFile::encodeName(path);
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QStringList Entries(const QString& dir) {
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
-
 ino_t Inode(const QString& path) {
     struct stat st {};
-    return ::stat(Native(path).constData(), &st) == 0 ? st.st_ino : 0;
+    return ::stat(NativePath(path).constData(), &st) == 0 ? st.st_ino : 0;
 }
 
 // The file belongs to whoever RunUnprivileged runs as.
 bool GiveToWriter(const QString& path, mode_t mode) {
-    if (RunsAsRoot() && ::chown(Native(path).constData(), UnprivilegedUid, UnprivilegedUid) != 0)
+    if (RunsAsRoot() && ::chown(NativePath(path).constData(), UnprivilegedUid, UnprivilegedUid) != 0)
         return false;
-    return ::chmod(Native(path).constData(), mode) == 0;
+    return ::chmod(NativePath(path).constData(), mode) == 0;
 }
 
 const QByteArray NewImage(4096, '\x5A');
@@ -58,13 +40,13 @@ private slots:
     void initTestCase() {
         QVERIFY(tmp_.isValid());
         // Root's temporary folders are private; the writer must get to its own.
-        QCOMPARE(::chmod(Native(tmp_.path()).constData(), 0755), 0);
+        QCOMPARE(::chmod(NativePath(tmp_.path()).constData(), 0755), 0);
     }
 
     void init() {
         dir_ = tmp_.filePath(QString::number(QRandomGenerator::global()->generate()));
         QVERIFY(QDir().mkdir(dir_));
-        QCOMPARE(::chmod(Native(dir_).constData(), 0755), 0);
+        QCOMPARE(::chmod(NativePath(dir_).constData(), 0755), 0);
     }
 
     // The folder refuses new names; what the plain write can do must still be done, and
@@ -99,13 +81,13 @@ private slots:
         const QString target = dir_ + "/device.bin";
         const QByteArray old = QByteArray(10000, 'o');
         if (fileExists) {
-            QVERIFY(WriteFile(target, old));
+            QVERIFY(WriteWholeFile(target, old));
             if (fileOfAnotherUser)
-                QCOMPARE(::chmod(Native(target).constData(), fileMode), 0);
+                QCOMPARE(::chmod(NativePath(target).constData(), fileMode), 0);
             else
                 QVERIFY(GiveToWriter(target, fileMode));
         }
-        QCOMPARE(::chmod(Native(dir_).constData(), folderMode), 0);
+        QCOMPARE(::chmod(NativePath(dir_).constData(), folderMode), 0);
         const ino_t inode = Inode(target);
 
         const int result = RunUnprivileged([&] {
@@ -116,22 +98,22 @@ private slots:
             }
             return ReplaceFileContents(target, NewImage.constData(), NewImage.size()) ? 1 : 0;
         });
-        ::chmod(Native(dir_).constData(), 0755);
+        ::chmod(NativePath(dir_).constData(), 0755);
         QVERIFY(result >= 0);
         QCOMPARE(result == 1, saved);
         if (saved) {
-            QCOMPARE(ReadFile(target), NewImage);
+            QCOMPARE(ReadWholeFile(target), NewImage);
             QCOMPARE(Inode(target), inode); // written in place, not replaced
         } else if (fileExists && !sizeLimit) {
-            QCOMPARE(ReadFile(target), old);
+            QCOMPARE(ReadWholeFile(target), old);
         }
-        QCOMPARE(Entries(dir_), fileExists ? QStringList{"device.bin"} : QStringList{});
+        QCOMPARE(FolderEntries(dir_), fileExists ? QStringList{"device.bin"} : QStringList{});
     }
 
     // Where the folder allows it the file is still replaced, never written in place.
     void saveReplacesTheFileWhereTheFolderAllows() {
         const QString target = dir_ + "/device.bin";
-        QVERIFY(WriteFile(target, QByteArray(10000, 'o')));
+        QVERIFY(WriteWholeFile(target, QByteArray(10000, 'o')));
         QVERIFY(GiveToWriter(target, 0640));
         QVERIFY(GiveToWriter(dir_, 0755));
         const ino_t inode = Inode(target);
@@ -140,12 +122,12 @@ private slots:
                                                                                                : 0;
                  }),
                  1);
-        QCOMPARE(ReadFile(target), NewImage);
+        QCOMPARE(ReadWholeFile(target), NewImage);
         QVERIFY(Inode(target) != inode);
         struct stat st {};
-        QCOMPARE(::stat(Native(target).constData(), &st), 0);
+        QCOMPARE(::stat(NativePath(target).constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, mode_t(0640));
-        QCOMPARE(Entries(dir_), QStringList{"device.bin"});
+        QCOMPARE(FolderEntries(dir_), QStringList{"device.bin"});
     }
 };
 

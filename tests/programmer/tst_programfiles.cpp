@@ -31,16 +31,6 @@ QByteArray Pattern(int size, int seed) {
     return bytes;
 }
 
-bool WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 bool AllBytesAre(int from, int to, quint8 value, const TImageBuffer& image) {
     for (int i = from; i < to; ++i)
         if (image[size_t(i)] != value)
@@ -83,7 +73,7 @@ private slots:
         QFETCH(int, sectors);
         const QByteArray bytes = Pattern(size, 3);
         const QString file = path(QStringLiteral("prog%1.bin").arg(size));
-        QVERIFY(WriteFile(file, bytes));
+        QVERIFY(WriteWholeFile(file, bytes));
         RecordingView view;
         MessageRecorder boxes;
 
@@ -104,14 +94,14 @@ private slots:
 
     void loadRefusesFileOverMaximumAndKeepsHint() {
         const QString good = path("good.bin");
-        QVERIFY(WriteFile(good, Pattern(300, 1)));
+        QVERIFY(WriteWholeFile(good, Pattern(300, 1)));
         RecordingView view;
         MessageRecorder boxes;
         LoadProgramFile(view, good);
         QVERIFY(ProgramLoaded);
 
         const QString big = path("big.bin");
-        QVERIFY(WriteFile(big, Pattern(MaxFileSize + 1, 2)));
+        QVERIFY(WriteWholeFile(big, Pattern(MaxFileSize + 1, 2)));
         LoadProgramFile(view, big);
 
         QCOMPARE(boxes.boxes.size(), 1);
@@ -130,9 +120,9 @@ private slots:
     void shortFileAfterLongLeavesNothingOfTheLongOne() {
         RecordingView view;
         MessageRecorder boxes;
-        QVERIFY(WriteFile(path("long.bin"), QByteArray(MaxFileSize, '\0')));
+        QVERIFY(WriteWholeFile(path("long.bin"), QByteArray(MaxFileSize, '\0')));
         LoadProgramFile(view, path("long.bin"));
-        QVERIFY(WriteFile(path("short.bin"), QByteArray(10, '\x11')));
+        QVERIFY(WriteWholeFile(path("short.bin"), QByteArray(10, '\x11')));
         LoadProgramFile(view, path("short.bin"));
         QVERIFY(ProgramLoaded);
         QCOMPARE(SectorCount, 1);
@@ -152,7 +142,7 @@ private slots:
     }
     void unreadablePathUnloadsAndClearsEverything() {
         QFETCH(QString, name);
-        QVERIFY(WriteFile(path("plain.bin"), Pattern(20, 0)));
+        QVERIFY(WriteWholeFile(path("plain.bin"), Pattern(20, 0)));
         QFile::link(path("nowhere.bin"), path("dangling.bin"));
         QDir(dir_.path()).mkdir("folder.bin");
         ::mkfifo(QFile::encodeName(path("fifo.bin")).constData(), 0644);
@@ -175,7 +165,7 @@ private slots:
 
     void readOnlyFileLoads() {
         const QString file = path("readonly.bin");
-        QVERIFY(WriteFile(file, Pattern(512, 9)));
+        QVERIFY(WriteWholeFile(file, Pattern(512, 9)));
         QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::ReadGroup |
                                                 QFileDevice::ReadOther));
         RecordingView view;
@@ -202,8 +192,8 @@ private slots:
         QFETCH(bool, found);
         QFETCH(bool, loaded);
         QFETCH(int, messages);
-        QVERIFY(WriteFile(path("remembered.bin"), Pattern(1000, 4)));
-        QVERIFY(WriteFile(path("huge.bin"), Pattern(MaxFileSize + 10, 4)));
+        QVERIFY(WriteWholeFile(path("remembered.bin"), Pattern(1000, 4)));
+        QVERIFY(WriteWholeFile(path("huge.bin"), Pattern(MaxFileSize + 10, 4)));
         QDir(dir_.path()).mkdir("folder");
         RecordingView view;
         MessageRecorder boxes;
@@ -231,7 +221,7 @@ private slots:
 
         QVERIFY(boxes.boxes.isEmpty());
         QVERIFY(!DeviceImageValid);
-        const QByteArray saved = ReadFile(file);
+        const QByteArray saved = ReadWholeFile(file);
         QCOMPARE(saved.size(), MaxFileSize);
         QCOMPARE(saved.left(32768),
                  QByteArray(reinterpret_cast<const char*>(DeviceImage.data()), 32768));
@@ -242,23 +232,23 @@ private slots:
 
     void saveReplacesExistingFileWithoutQuestion() {
         const QString file = path("existing.bin");
-        QVERIFY(WriteFile(file, QByteArray(MaxFileSize * 2, 'x')));
+        QVERIFY(WriteWholeFile(file, QByteArray(MaxFileSize * 2, 'x')));
         DeviceImage.fill(0x5A);
         MessageRecorder boxes;
         SaveDeviceImageAs(file);
         QVERIFY(boxes.boxes.isEmpty());
-        QCOMPARE(ReadFile(file), QByteArray(MaxFileSize, '\x5A'));
+        QCOMPARE(ReadWholeFile(file), QByteArray(MaxFileSize, '\x5A'));
     }
 
     void saveThroughLinkKeepsLinkAndWritesTarget() {
         const QString target = path("target.bin");
-        QVERIFY(WriteFile(target, "old"));
+        QVERIFY(WriteWholeFile(target, "old"));
         QVERIFY(QFile::link(target, path("link.bin")));
         MessageRecorder boxes;
         SaveDeviceImageAs(path("link.bin"));
         QVERIFY(boxes.boxes.isEmpty());
         QVERIFY(QFileInfo(path("link.bin")).isSymLink());
-        QCOMPARE(ReadFile(target).size(), MaxFileSize);
+        QCOMPARE(ReadWholeFile(target).size(), MaxFileSize);
     }
 
     void failedSaveLeavesOldFileAndNoLeftovers_data() {
@@ -269,7 +259,7 @@ private slots:
     }
     void failedSaveLeavesOldFileAndNoLeftovers() {
         QFETCH(QString, target);
-        QVERIFY(WriteFile(path("keep.bin"), "precious"));
+        QVERIFY(WriteWholeFile(path("keep.bin"), "precious"));
         QDir(dir_.path()).mkdir("adir");
         const QStringList before =
             QDir(dir_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
@@ -283,7 +273,7 @@ private slots:
         QCOMPARE(boxes.boxes[0].caption, QString("Ошибка"));
         QCOMPARE(boxes.boxes[0].icon, MsgIcon::Error);
         QVERIFY(DeviceImageValid);
-        QCOMPARE(ReadFile(path("keep.bin")), QByteArray("precious"));
+        QCOMPARE(ReadWholeFile(path("keep.bin")), QByteArray("precious"));
         QCOMPARE(
             QDir(dir_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
             before);
@@ -304,7 +294,7 @@ private slots:
         const QString folder = path("ro");
         const QString file = folder + "/device.bin";
         QVERIFY(QDir().mkdir(folder));
-        QVERIFY(WriteFile(file, "old contents"));
+        QVERIFY(WriteWholeFile(file, "old contents"));
         if (RunsAsRoot()) {
             QCOMPARE(::chown(QFile::encodeName(file).constData(), UnprivilegedUid, UnprivilegedUid),
                      0);
@@ -324,7 +314,7 @@ private slots:
         });
         ::chmod(QFile::encodeName(folder).constData(), 0755);
         QCOMPARE(result, saved ? 3 : 4);
-        QCOMPARE(ReadFile(file),
+        QCOMPARE(ReadWholeFile(file),
                  saved ? QByteArray(MaxFileSize, '\x3C') : QByteArray("old contents"));
         QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList{"device.bin"});
