@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
@@ -24,12 +25,13 @@ struct Run {
 };
 
 Run RunTool(const QStringList& args, const QProcessEnvironment& env,
-            std::function<void()> childSetup = {}) {
+            std::function<void()> childSetup = {},
+            const QString& program = QStringLiteral(VENDRIK_PORT_BIN)) {
     QProcess p;
     p.setProcessEnvironment(env);
     if (childSetup)
         p.setChildProcessModifier(childSetup);
-    p.start(QStringLiteral(VENDRIK_PORT_BIN), args);
+    p.start(program, args);
     Run r;
     if (!p.waitForFinished(30000)) {
         p.kill();
@@ -389,11 +391,26 @@ void tst_VendrikPort::checkExplainsPermissionToAnUnprivilegedUser() {
     const QString group = QFileInfo(pty.slavePath).group();
     QVERIFY(!group.isEmpty());
 
-    const Run r = RunTool({"check", "1"}, QProcessEnvironment::systemEnvironment(), [] {
-        // nobody:nogroup, with no supplementary groups
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(99);
-    });
+    // The build tree may lie in a folder only its owner can enter: run a copy from one
+    // the unprivileged user can reach.
+    QTemporaryDir binDir;
+    QVERIFY(binDir.isValid());
+    const QFile::Permissions reachable = QFile::ReadOwner | QFile::WriteOwner |
+                                         QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup |
+                                         QFile::ReadOther | QFile::ExeOther;
+    QVERIFY(QFile::setPermissions(binDir.path(), reachable));
+    const QString program = binDir.filePath(QStringLiteral("vendrik-port"));
+    QVERIFY(QFile::copy(QStringLiteral(VENDRIK_PORT_BIN), program));
+    QVERIFY(QFile::setPermissions(program, reachable));
+
+    const Run r = RunTool(
+        {"check", "1"}, QProcessEnvironment::systemEnvironment(),
+        [] {
+            // nobody:nogroup, with no supplementary groups
+            if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(99);
+        },
+        program);
     QCOMPARE(r.code, 1);
     QVERIFY2(r.out.contains(QStringLiteral("нет прав на открытие")), qPrintable(r.out + r.err));
     QVERIFY2(r.out.contains(QStringLiteral("sudo adduser nobody %1").arg(group)),
