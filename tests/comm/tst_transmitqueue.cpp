@@ -21,6 +21,18 @@ QByteArray Block(int Size, int Seed) {
     return b;
 }
 
+// A push on a thread of its own, for pushes that wait for room.
+struct TPushOnThread {
+    TPushOnThread(TTransmitQueue& Queue, const QByteArray& Bytes, int Limit, int TimeoutMs)
+        : thread([=, this, &Queue] {
+              outcome = Queue.Push(Bytes.constData(), int(Bytes.size()), Limit, TimeoutMs);
+              done = true;
+          }) {}
+    std::atomic<bool> done{false};
+    std::atomic<TPushOutcome> outcome{TPushOutcome::NoRoom};
+    std::jthread thread;
+};
+
 // Lets a thread get as far as it can (into a wait) without assuming how long that takes:
 // the outcome must not depend on it.
 void LetRun() {
@@ -120,12 +132,7 @@ private slots:
         QFETCH(bool, byPurge);
         TTransmitQueue q(4);
         QCOMPARE(q.Push("abcd", 4, 4, 0), TPushOutcome::Queued);
-        std::atomic<bool> done{false};
-        std::atomic<TPushOutcome> outcome{TPushOutcome::Closed};
-        std::jthread pusher([&] {
-            outcome = q.Push("ef", 2, 4, 60000);
-            done = true;
-        });
+        TPushOnThread push(q, "ef", 4, 60000);
         LetRun();
         if (byPurge) {
             q.AcknowledgeClear();
@@ -133,8 +140,8 @@ private slots:
         } else {
             q.Take().Consume(3);
         }
-        QTRY_VERIFY(done);
-        QCOMPARE(outcome.load(), TPushOutcome::Queued);
+        QTRY_VERIFY(push.done);
+        QCOMPARE(push.outcome.load(), TPushOutcome::Queued);
         QCOMPARE(Queued(q), byPurge ? QByteArray("ef") : QByteArray("def"));
     }
 
@@ -147,24 +154,19 @@ private slots:
         QFETCH(bool, pushFirst);
         TTransmitQueue q(4);
         QCOMPARE(q.Push("abcd", 4, 4, 0), TPushOutcome::Queued);
-        std::atomic<bool> done{false};
-        std::atomic<TPushOutcome> outcome{TPushOutcome::Queued};
-        const auto push = [&] {
-            // Far longer than the test may wait: only the close can end it in time.
-            outcome = q.Push("e", 1, 4, 600000);
-            done = true;
-        };
-        std::jthread pusher;
+        // Far longer than the test may wait: only the close can end it in time.
+        constexpr int TimeoutMs = 600000;
+        std::optional<TPushOnThread> push;
         if (pushFirst) {
-            pusher = std::jthread(push);
+            push.emplace(q, "e", 4, TimeoutMs);
             LetRun();
         }
         QVERIFY(!q.Closing()->IsSet());
         q.Close();
         if (!pushFirst)
-            push();
-        QTRY_VERIFY(done);
-        QCOMPARE(outcome.load(), TPushOutcome::Closed);
+            push.emplace(q, "e", 4, TimeoutMs);
+        QTRY_VERIFY(push->done);
+        QCOMPARE(push->outcome.load(), TPushOutcome::Closed);
         QVERIFY(q.Closing()->IsSet());
         QVERIFY(q.Take().Closed());
         QVERIFY(q.Hold().Closed());
