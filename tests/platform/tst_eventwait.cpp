@@ -52,13 +52,6 @@ private slots:
         }
     }
 
-    void waitOnMoreThanSevenEventsFails() {
-        std::array<TEventFd, 8> e;
-        const TWaitResult result =
-            WaitForEvents({&e[0], &e[1], &e[2], &e[3], &e[4], &e[5], &e[6], &e[7]}, 0);
-        QCOMPARE(result.outcome, TWaitOutcome::Failed);
-    }
-
     void deviceWaitReportsReadiness_data() {
         QTest::addColumn<int>("want");
         QTest::addColumn<QByteArray>("incoming");
