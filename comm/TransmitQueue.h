@@ -6,8 +6,8 @@
 // - a block appended while the write thread finds the queue empty is still sent: the
 //   thread clears data-ready under the lock, and every push sets it under the lock;
 // - it never holds more than it was built for, whatever limit a caller asks for;
-// - a purge empties it only once the write thread has acknowledged a purge, so the
-//   thread is not between reading and trimming it;
+// - the write thread reads and trims it in one turn, so a purge never falls between;
+//   a purge empties it only once the thread has acknowledged a purge;
 // - once closed, no push gets in, a push waiting for room returns at once, and no one
 //   holding the queue's turn writes the device again.
 
