@@ -1,6 +1,6 @@
 #include "comm/VaComm.h"
 
-#include "app/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "comm/VaCommSession.h"
 #include "comm/VaCommTesting.h"
 #include "comm/VaCommThreads.h"

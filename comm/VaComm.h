@@ -4,7 +4,7 @@
 // queue written by a background thread, block and text reads, purging, and a delay that
 // keeps the user interface alive.
 
-#include "app/Form.h" // TNotifyEvent
+#include "base/Events.h"
 #include "comm/VaCommError.h"
 #include "comm/VaSettings.h"
 #include "comm/VaSync.h"

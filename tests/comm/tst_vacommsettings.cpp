@@ -1,5 +1,5 @@
 // Settings of the port that need no device: defaults, setter rules, names, error texts.
-#include "app/Application.h"
+#include "base/CoreApplication.h"
 #include "comm/VaComm.h"
 #include "tests/common/TestSupport.h"
 
@@ -219,7 +219,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    TApplication app(argc, argv);
+    TCoreApplication app(argc, argv);
     TestVaCommSettings test;
     return QTest::qExec(&test, argc, argv);
 }
