@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "programmer/ProgramImage.h"
+#include "tests/common/ProgramWindows.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/WindowManager.h"
 #include "ui/AppStyle.h"
@@ -18,11 +19,6 @@
 #include <memory>
 
 namespace {
-
-bool WriteFile(const QString& path, int size) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(QByteArray(size, '\x42')) == size;
-}
 
 QString TextOf(const QObject* control) {
     if (auto box = qobject_cast<const QGroupBox*>(control))
@@ -308,7 +304,7 @@ private slots:
 
     void showLoadsRememberedFile() {
         const QString file = dir_.filePath("remembered.bin");
-        QVERIFY(WriteFile(file, 700));
+        QVERIFY(WriteWholeFile(file, QByteArray(700, '\x42')));
         MessageRecorder boxes;
         main_->OpenDialog1->SetFileName(file);
         main_->OpenDialog1->SetInitialDir("/somewhere");
@@ -349,7 +345,7 @@ private slots:
 
     void showWithTooLargeRememberedFileReportsIt() {
         const QString file = dir_.filePath("huge.bin");
-        QVERIFY(WriteFile(file, MaxFileSize + 1));
+        QVERIFY(WriteWholeFile(file, QByteArray(MaxFileSize + 1, '\x42')));
         MessageRecorder boxes;
         main_->OpenDialog1->SetFileName(file);
         main_->show();
@@ -361,7 +357,7 @@ private slots:
 
     void openButtonLoadsChoiceAndCancelChangesNothing() {
         const QString first = dir_.filePath("first.bin");
-        QVERIFY(WriteFile(first, 256));
+        QVERIFY(WriteWholeFile(first, QByteArray(256, '\x42')));
         MessageRecorder boxes;
         main_->show();
         {
@@ -411,18 +407,17 @@ private slots:
             main_->BtnSaveAs->click();
             QCOMPARE(answer.shownWith, dir_.filePath("device.bin")); // last name of this run
         }
-        QCOMPARE(boxes.boxes.size(), 1);
-        QVERIFY(boxes.boxes[0].text.isEmpty());
-        QVERIFY(boxes.boxes[0].caption.isEmpty());
-        QCOMPARE(boxes.boxes[0].icon, MsgIcon::None);
+        QCOMPARE_ONE_BOX(boxes, QString(), QString(), MsgIcon::None);
     }
 
     void helpButtonCentresHelpWindowAndShowsItModally() {
-        formHelp = new TformHelp(main_.get());
-        main_->show();
-        QTRY_VERIFY(!wm::ScreenFrame(main_.get()).isEmpty());
-        QTRY_COMPARE(OuterFrame(main_.get()),
-                     wm::ScreenFrame(main_.get())); // the click comes after
+        // The help window as the program's start-up makes it, over its main window.
+        main_.reset();
+        const TProgramWindows program = StartProgram();
+        TformMain* main = program.get();
+        QTRY_VERIFY(!wm::ScreenFrame(main).isEmpty());
+        QTRY_COMPARE(OuterFrame(main),
+                     wm::ScreenFrame(main)); // the click comes after
         QRect helpFrame;
         bool memoHadFocus = false;
         bool wasModal = false;
@@ -438,18 +433,16 @@ private slots:
             modal->close();
         });
         driver.setWatchdog(5000);
-        main_->btnHelp->click();
+        main->btnHelp->click();
         QVERIFY(!driver.timedOut);
         QVERIFY(wasModal);
         QVERIFY(memoHadFocus);
         QVERIFY(!formHelp->isVisible());
-        const QRect mainFrame = wm::ScreenFrame(main_.get());
+        const QRect mainFrame = wm::ScreenFrame(main);
         QCOMPARE(helpFrame.top(), mainFrame.top());
         QCOMPARE(helpFrame.left(),
                  mainFrame.left() + mainFrame.width() / 2 - helpFrame.width() / 2);
         QVERIFY(helpFrame.left() < mainFrame.left()); // wider, so it reaches out on both sides
-        delete formHelp;
-        formHelp = nullptr;
     }
 };
 
