@@ -235,13 +235,14 @@ private slots:
         SKIP_UNLESS_WINDOW_MANAGER();
         QFETCH(QString, window);
         QFETCH(bool, titleBar);
-        TformHelp help(main_.get());
-        TformSearsh progress(main_.get());
-        QWidget* shown = window == "formMain"   ? static_cast<QWidget*>(main_.get())
-                         : window == "formHelp" ? static_cast<QWidget*>(&help)
-                                                : static_cast<QWidget*>(&progress);
-        main_->show();
-        if (shown != main_.get()) {
+        // The windows as the program's start-up makes them.
+        main_.reset();
+        const TProgramWindows program = CreateProgramWindows();
+        QWidget* shown = window == "formMain"   ? static_cast<QWidget*>(formMain)
+                         : window == "formHelp" ? static_cast<QWidget*>(formHelp)
+                                                : static_cast<QWidget*>(formSearsh);
+        formMain->show();
+        if (shown != formMain) {
             shown->move(10, 10);
             shown->show();
         }
@@ -269,7 +270,7 @@ private slots:
             QCOMPARE(motif.decorations, 0u); // no title bar, no border
             QVERIFY(wm::FrameExtents(shown).isNull());
         }
-        if (shown != main_.get())
+        if (shown != formMain)
             shown->hide();
     }
 

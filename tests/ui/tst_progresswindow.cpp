@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "app/Exception.h"
+#include "tests/common/ProgramWindows.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/WindowManager.h"
 #include "ui/WindowFrame.h"
@@ -179,8 +180,10 @@ private slots:
         if (route != "close()")
             SKIP_UNLESS_WINDOW_MANAGER();
         MessageRecorder boxes;
-        TformMain main; // the owner, as in the program: the window is its transient
-        TformSearsh progress(&main);
+        // The windows as the program's start-up makes them: the main window owns this one.
+        const TProgramWindows program = CreateProgramWindows();
+        TformMain& main = *program;
+        TformSearsh& progress = *formSearsh;
         main.show();
         QTRY_VERIFY(!wm::ScreenFrame(&main).isEmpty());
         progress.BtnCancel->setEnabled(closeEnabled);
@@ -241,8 +244,9 @@ private slots:
         QFETCH(QPoint, mainAt);
         QFETCH(bool, undecorate);
         MessageRecorder boxes;
-        TformMain main;
-        TformSearsh progress(&main);
+        const TProgramWindows program = CreateProgramWindows();
+        TformMain& main = *program;
+        TformSearsh& progress = *formSearsh;
         main.show();
         QTRY_VERIFY(!wm::OuterFrame(&main).isEmpty());
         wm::MoveFrameByManager(&main, mainAt);
