@@ -48,7 +48,10 @@ bool Finished(const TShownState& s) {
             s.status == TextReadError);
 }
 
+// Only in a private settings folder: the operator's own port mappings are not touched.
 bool PointComAt(int n, const QString& target) {
+    if (qEnvironmentVariableIsEmpty("XDG_CONFIG_HOME"))
+        return false;
     const QString folder = QDir(qEnvironmentVariable("XDG_CONFIG_HOME"))
                                .filePath(QStringLiteral("vendrik/dosdevices"));
     const QString link = QStringLiteral("%1/com%2").arg(folder).arg(n);
@@ -116,8 +119,12 @@ bool PictureDeviceRuns(QList<TRunPicture>& pictures, QString* error) {
             config.faults.rules.push_back(*sim::ParseFaultRule(run.fault, nullptr));
         sim::SimDevice device(config);
         QString why;
-        if (!device.start(&why) || !PointComAt(1, device.slavePath())) {
+        if (!device.start(&why)) {
             *error = QStringLiteral("cannot start the simulated device: %1").arg(why);
+            ok = false;
+        } else if (!PointComAt(1, device.slavePath())) {
+            *error = QStringLiteral("cannot point COM1 at the simulated device (is "
+                                    "XDG_CONFIG_HOME set to a private folder?)");
             ok = false;
         } else if (!PictureRun(run, pictures)) {
             *error = QStringLiteral("the %1 run did not end").arg(run.name);
