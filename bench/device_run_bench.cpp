@@ -18,6 +18,7 @@
 #include "comm/VaComm.h"
 #include "programmer/ProgramFiles.h"
 #include "programmer/ProgramImage.h"
+#include "ui/Startup.h"
 #include "ui/fHelp.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"
@@ -215,9 +216,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    formMain = new TformMain;
-    formSearsh = new TformSearsh(formMain);
-    formHelp = new TformHelp(formMain);
+    CreateWindows();
     formMain->show();
 
     const QString program = home.filePath(QStringLiteral("bench.bin"));
@@ -254,8 +253,6 @@ int main(int argc, char** argv) {
         read.status != QStringLiteral("Данные считаны"))
         rc = 1;
 
-    delete formHelp;
-    delete formSearsh;
-    delete formMain;
+    DestroyWindows();
     return rc;
 }

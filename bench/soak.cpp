@@ -21,6 +21,7 @@
 #include "programmer/ProgramImage.h"
 #include "tools/simdevice/SimDevice.h"
 #include "ui/FileDialogs.h"
+#include "ui/Startup.h"
 #include "ui/fHelp.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"
@@ -292,9 +293,7 @@ int main(int argc, char** argv) {
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
     SetApplicationTitle(QStringLiteral("Vendrik"));
-    formMain = new TformMain;
-    formSearsh = new TformSearsh(formMain);
-    formHelp = new TformHelp(formMain);
+    CreateWindows();
     formMain->show();
 
     std::printf("soak: %d runs, seed %u, warm-up %d runs\n", runs, seed, warmup);
@@ -381,8 +380,6 @@ int main(int argc, char** argv) {
                     atEnd.rssKib - warm.rssKib, rssToleranceKib);
     }
 #endif
-    delete formHelp;
-    delete formSearsh;
-    delete formMain;
+    DestroyWindows();
     return rc;
 }

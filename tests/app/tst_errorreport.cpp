@@ -63,10 +63,9 @@ private slots:
         QTest::mouseClick(&button, Qt::LeftButton);
         QCOMPARE(clicks, 2);
         QCOMPARE(boxes.boxes.size(), 2);
-        QCOMPARE(boxes.boxes[0].text, QString("Read error (5), Input/output error."));
-        QCOMPARE(boxes.boxes[0].caption, QString("Vendrik"));
-        QCOMPARE(boxes.boxes[0].icon, MsgIcon::Error);
-        QCOMPARE(boxes.boxes[1].text, QString("plain failure!"));
+        QCOMPARE_BOX(boxes, 0, QString("Read error (5), Input/output error."), QString("Vendrik"),
+                     MsgIcon::Error);
+        QCOMPARE_BOX(boxes, 1, QString("plain failure!"), QString("Vendrik"), MsgIcon::Error);
     }
 
     // The application object is the last resort for errors escaping any event.

@@ -1,8 +1,11 @@
 #include "tests/common/TestSupport.h"
 
+#include "platform/UserRegistry.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QtTest/QTest>
 
 #include <cerrno>
@@ -27,6 +30,38 @@ MessageRecorder::MessageRecorder() {
 
 MessageRecorder::~MessageRecorder() {
     SetMessageBoxHandler(std::move(previous_));
+}
+
+namespace {
+QString IconName(MsgIcon icon) {
+    switch (icon) {
+    case MsgIcon::None:
+        return QStringLiteral("none");
+    case MsgIcon::Warning:
+        return QStringLiteral("warning");
+    case MsgIcon::Error:
+        return QStringLiteral("error");
+    }
+    return QStringLiteral("icon %1").arg(int(icon));
+}
+} // namespace
+
+bool CompareBox(const MessageRecorder& recorder, qsizetype index, qsizetype count,
+                const QString& text, const QString& caption, MsgIcon icon, const char* file,
+                int line) {
+    const qsizetype shown = recorder.boxes.size();
+    if (count >= 0) {
+        if (!QTest::qCompare(shown, count, "boxes shown", "boxes expected", file, line))
+            return false;
+    } else if (shown <= index) {
+        QTest::qFail(qPrintable(QStringLiteral("box %1 expected, %2 shown").arg(index).arg(shown)),
+                     file, line);
+        return false;
+    }
+    const RecordedBox& box = recorder.boxes[index];
+    return QTest::qCompare(box.text, text, "box text", "text", file, line) &&
+           QTest::qCompare(box.caption, caption, "box caption", "caption", file, line) &&
+           QTest::qCompare(IconName(box.icon), IconName(icon), "box icon", "icon", file, line);
 }
 
 PtyPair::PtyPair() {
@@ -231,8 +266,17 @@ QByteArray ReadWholeFile(const QString& path) {
 }
 
 bool WriteWholeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray ReadStoreFile() {
+    return ReadWholeFile(UserRegistryPath());
+}
+
+bool WriteStoreFile(const QByteArray& bytes) {
+    return WriteWholeFile(UserRegistryPath(), bytes);
 }
 
 QStringList FolderEntries(const QString& dir) {

@@ -19,6 +19,29 @@ struct RecordedBox {
     MsgIcon icon;
 };
 
+class MessageRecorder;
+
+// Compares a box with the expected text, caption and icon, failing at the caller's line
+// with QCOMPARE's message. Use the macros below.
+bool CompareBox(const MessageRecorder& recorder, qsizetype index, qsizetype count,
+                const QString& text, const QString& caption, MsgIcon icon, const char* file,
+                int line);
+
+// Exactly one box was shown, with this text, caption and icon.
+#define QCOMPARE_ONE_BOX(recorder, text, caption, icon)                                            \
+    do {                                                                                           \
+        if (!CompareBox((recorder), 0, 1, (text), (caption), (icon), __FILE__, __LINE__))          \
+            return;                                                                                \
+    } while (false)
+
+// The index-th of the boxes shown (at least index + 1 of them), with this text, caption
+// and icon.
+#define QCOMPARE_BOX(recorder, index, text, caption, icon)                                         \
+    do {                                                                                           \
+        if (!CompareBox((recorder), (index), -1, (text), (caption), (icon), __FILE__, __LINE__))   \
+            return;                                                                                \
+    } while (false)
+
 // Replaces the application's message box for its lifetime; every box is recorded and
 // dismissed at once.
 class MessageRecorder {
@@ -87,9 +110,13 @@ bool RunsAsRoot();
 int RunChildProcess(const QString& Program, const QStringList& Args,
                     const QList<QByteArray>& ExtraEnv, QByteArray& Output, int TimeoutMs = 60000);
 
-// Whole-file helpers for tests that check what ended up on disk.
+// Whole-file helpers for tests that check what ended up on disk. A missing file reads as
+// empty; writing replaces the file and creates the folders it lies in.
 QByteArray NativePath(const QString& path);
 QByteArray ReadWholeFile(const QString& path);
 bool WriteWholeFile(const QString& path, const QByteArray& bytes);
+// The same for the settings store (user.reg below the current XDG_CONFIG_HOME).
+QByteArray ReadStoreFile();
+bool WriteStoreFile(const QByteArray& bytes);
 // Every name in a folder, hidden and special files included, sorted.
 QStringList FolderEntries(const QString& dir);

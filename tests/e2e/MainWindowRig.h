@@ -1,11 +1,12 @@
 #pragma once
-// The real windows, created as the program creates them, with COM1 pointing at a
+// The real windows, created by the program's own start-up, with COM1 pointing at a
 // simulated device over a pseudo-terminal in a private settings folder. Message boxes are
 // recorded; the progress window is watched and closed by the "operator" once the run
 // has finished (or when the test says so); a watchdog ends any run that would hang.
 
 #include "programmer/ProgramImage.h"
 #include "tests/common/ModalDriver.h"
+#include "tests/common/ProgramWindows.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/WindowManager.h"
 #include "tools/simdevice/SimDevice.h"
@@ -16,7 +17,6 @@
 #include "ui/fSearsh.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -59,10 +59,7 @@ public:
         std::fill(DeviceImage.begin(), DeviceImage.end(), quint8(0));
         DeviceImageValid = false;
         ProgramLoaded = false;
-        formMain = new TformMain;
-        formSearsh = new TformSearsh(formMain);
-        formHelp = new TformHelp(formMain);
-        formMain->show();
+        windows = StartProgram();
         // On screen, and known to be as the operator sees it before clicking anything.
         spinUntil(
             [] {
@@ -73,22 +70,14 @@ public:
     }
     ~MainWindowRig() {
         TFileDialog::SetAnswer({});
-        delete formHelp;
-        formHelp = nullptr;
-        delete formSearsh;
-        formSearsh = nullptr;
-        delete formMain;
-        formMain = nullptr;
+        windows.reset();
         device.stop();
     }
 
     // Loads `bytes` as the program through the Open button.
     void loadProgram(const QByteArray& bytes, const QString& name = QStringLiteral("prog.bin")) {
         const QString path = files.filePath(name);
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QCOMPARE(f.write(bytes), bytes.size());
-        f.close();
+        QVERIFY(WriteWholeFile(path, bytes));
         TFileDialog::SetAnswer([path](const TFileDialog&) { return std::optional<QString>(path); });
         formMain->BtnOpenClick();
         TFileDialog::SetAnswer({});
@@ -147,6 +136,7 @@ public:
     sim::SimDevice device;
     MessageRecorder boxes;
     QTemporaryDir files;
+    TProgramWindows windows;
     bool started = false;
     bool timedOut = false;
     bool sawCloseDisabled = false;

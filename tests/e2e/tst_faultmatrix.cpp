@@ -101,17 +101,6 @@ QStringList Texts(const QList<RecordedBox>& boxes) {
 
 // ---------------------------------------------------------------- files
 
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
 // Whatever a folder holds besides the names given.
 QStringList Others(const QString& folder, const QStringList& expected) {
     QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
@@ -176,13 +165,9 @@ Settings StoredSettings(const QByteArray& text, bool* clean) {
 
 // A start of the program as the real one starts: the main window named after the real
 // executable, shown, its settings restored.
-std::unique_ptr<TformMain> StartMainWindow() {
-    SetApplicationTitle(QStringLiteral("Vendrik"));
+TProgramWindows StartMainWindow() {
     ProgramLoaded = false;
-    auto window = std::make_unique<TformMain>();
-    window->FormStorage1->SetExecutablePath(QStringLiteral("/usr/bin/Vendrik"));
-    window->show();
-    return window;
+    return StartProgram();
 }
 
 void ApplySettings(TformMain& w, const Settings& s) {
@@ -640,7 +625,7 @@ private slots:
         rig.loadProgram(ProgramBytes(1000), QStringLiteral("good.bin"));
         const QString path = rig.files.filePath(QStringLiteral("locked.bin"));
         const QByteArray bytes = ProgramBytes(700);
-        WriteFile(path, bytes);
+        WriteWholeFile(path, bytes);
         ::chmod(QFile::encodeName(path).constData(), 0);
         {
             PermissionChecksOn checked;
@@ -651,12 +636,12 @@ private slots:
         const QStringList boxes = Texts(rig.boxes.boxes);
         row.sees = BoxesText(boxes) + QStringLiteral("; file fields blank");
         row.after = QStringLiteral("no program loaded; the file unchanged: %1")
-                        .arg(ReadAll(path) == bytes ? "yes" : "no");
+                        .arg(ReadWholeFile(path) == bytes ? "yes" : "no");
         row.expect(boxes == QStringList{QStringLiteral("Не могу считать файл")},
                    QStringLiteral("expected \"Не могу считать файл\""));
         row.expect(!ProgramLoaded && formMain->stNameFile->text().isEmpty(),
                    QStringLiteral("a program counts as loaded"));
-        row.expect(ReadAll(path) == bytes, QStringLiteral("the file changed"));
+        row.expect(ReadWholeFile(path) == bytes, QStringLiteral("the file changed"));
         REPORT(row);
     }
 
@@ -664,7 +649,7 @@ private slots:
         Row row(QStringLiteral("oversized program file (131073 bytes)"));
         MainWindowRig rig;
         const QString path = rig.files.filePath(QStringLiteral("big.bin"));
-        WriteFile(path, ProgramBytes(MaxFileSize + 1));
+        WriteWholeFile(path, ProgramBytes(MaxFileSize + 1));
         OpenProgram(path);
         const QStringList boxes = Texts(rig.boxes.boxes);
         row.sees = BoxesText(boxes);
@@ -673,7 +658,8 @@ private slots:
                                                        "допустимый")},
                    QStringLiteral("expected the size box"));
         row.expect(!ProgramLoaded, QStringLiteral("a program counts as loaded"));
-        row.expect(ReadAll(path).size() == MaxFileSize + 1, QStringLiteral("the file changed"));
+        row.expect(ReadWholeFile(path).size() == MaxFileSize + 1,
+                   QStringLiteral("the file changed"));
         REPORT(row);
     }
 
@@ -703,7 +689,7 @@ private slots:
         MainWindowRig rig;
         const QString folder = rig.files.filePath(QStringLiteral("ro"));
         const QString target = folder + QStringLiteral("/device.bin");
-        WriteFile(target, Image(1));
+        WriteWholeFile(target, Image(1));
         SetDeviceImage(Image(2));
         DeviceImageValid = true;
         ::chmod(QFile::encodeName(folder).constData(), 0555);
@@ -713,7 +699,7 @@ private slots:
             SaveAs(target);
         }
         ::chmod(QFile::encodeName(folder).constData(), 0755);
-        const QByteArray now = ReadAll(target);
+        const QByteArray now = ReadWholeFile(target);
         const QStringList boxes = Texts(rig.boxes.boxes);
         row.sees = BoxesText(boxes);
         row.after = QStringLiteral("file holds %1; other files in the folder: %2")
@@ -760,18 +746,18 @@ private slots:
         SKIP_IF_NO_CHILDREN();
         QTemporaryDir dir;
         const QString target = dir.filePath(QStringLiteral("device.bin"));
-        WriteFile(target, Image(1));
+        WriteWholeFile(target, Image(1));
         TempConfigHome home;
         ChildCopy child(QStringLiteral("saveas-full"), {target}, 64 * 1024);
         const bool done = child.finish(30000);
         row.sees = BoxesText(child.boxes());
         row.after = QStringLiteral("old file intact: %1; other files in the folder: %2")
-                        .arg(ReadAll(target) == Image(1) ? "yes" : "no")
+                        .arg(ReadWholeFile(target) == Image(1) ? "yes" : "no")
                         .arg(Others(dir.path(), {"device.bin"}).size());
         row.expect(done && child.exitedNormally(), QStringLiteral("the child crashed or hung"));
         row.expect(child.boxes() == QStringList{QStringLiteral("Не могу сохранить в файл.")},
                    QStringLiteral("expected \"Не могу сохранить в файл.\""));
-        row.expect(ReadAll(target) == Image(1), QStringLiteral("the old file was damaged"));
+        row.expect(ReadWholeFile(target) == Image(1), QStringLiteral("the old file was damaged"));
         row.expect(Others(dir.path(), {"device.bin"}).isEmpty(), QStringLiteral("files left over"));
         REPORT(row);
     }
@@ -792,7 +778,7 @@ private slots:
             QThread::usleep(std::uniform_int_distribution<unsigned>(0, 25000)(rng));
             child.kill();
             ++kills;
-            const QByteArray now = ReadAll(target);
+            const QByteArray now = ReadWholeFile(target);
             whole += now == Image(1) || now == Image(2) ? 1 : 0;
         }
         const int leftovers = int(Others(dir.path(), {"device.bin"}).size());
@@ -810,7 +796,7 @@ private slots:
                         .arg(leftovers)
                         .arg(stillLeft);
         row.expect(whole == kills && kills == 8, QStringLiteral("the file was damaged"));
-        row.expect(boxes.boxes.isEmpty() && ReadAll(target) == Image(3),
+        row.expect(boxes.boxes.isEmpty() && ReadWholeFile(target) == Image(3),
                    QStringLiteral("the next save failed"));
         row.expect(stillLeft == 0, QStringLiteral("temporary files pile up"));
         REPORT(row);
@@ -824,16 +810,16 @@ private slots:
         SKIP_IF_NO_CHILDREN();
         TempConfigHome home;
         const QByteArray old = StoreText(SetA);
-        WriteFile(UserRegistryPath(), old);
+        WriteStoreFile(old);
         ChildCopy child(QStringLiteral("settings-full"), {}, 128);
         const bool done = child.finish(30000);
         row.sees = BoxesText(child.boxes());
         row.after = QStringLiteral("user.reg unchanged: %1; leftovers: %2")
-                        .arg(ReadAll(UserRegistryPath()) == old ? "yes" : "no")
+                        .arg(ReadStoreFile() == old ? "yes" : "no")
                         .arg(StoreLeftovers(home.vendrikDir()).size());
         row.expect(done && child.exitedNormally(), QStringLiteral("the child crashed or hung"));
         row.expect(!child.boxes().isEmpty(), QStringLiteral("the failure was not reported"));
-        row.expect(ReadAll(UserRegistryPath()) == old, QStringLiteral("user.reg changed"));
+        row.expect(ReadStoreFile() == old, QStringLiteral("user.reg changed"));
         row.expect(StoreLeftovers(home.vendrikDir()).isEmpty(), QStringLiteral("files left over"));
         REPORT(row);
     }
@@ -855,7 +841,7 @@ private slots:
         Row row(name);
         TempConfigHome home;
         MessageRecorder boxes;
-        WriteFile(UserRegistryPath(), text);
+        WriteStoreFile(text);
         auto window = StartMainWindow();
         const bool shown = window->isVisible();
         const bool restored = window->cbCheck->isChecked() && window->cbPort->currentIndex() == 5;
@@ -867,7 +853,7 @@ private slots:
         const QStringList copies =
             QDir(home.vendrikDir()).entryList({"user.reg.damaged-*"}, QDir::Files);
         bool clean = false;
-        const Settings now = StoredSettings(ReadAll(UserRegistryPath()), &clean);
+        const Settings now = StoredSettings(ReadStoreFile(), &clean);
         row.sees = QStringLiteral("window comes up with COM%1, box ticked: %2; %3")
                        .arg(restored ? 6 : 1)
                        .arg(restored ? "yes" : "no")
@@ -880,7 +866,7 @@ private slots:
         row.expect(shown, QStringLiteral("the window did not come up"));
         row.expect(restored, QStringLiteral("settings that were readable were not restored"));
         row.expect(copies.size() == 1 &&
-                       ReadAll(home.vendrikDir() + u'/' + copies.value(0)) == text,
+                       ReadWholeFile(home.vendrikDir() + u'/' + copies.value(0)) == text,
                    QStringLiteral("the damaged file was not kept aside"));
         row.expect(clean && now.check == u"True" && now.port == u"3",
                    QStringLiteral("the new file is wrong"));
@@ -893,7 +879,7 @@ private slots:
                                "each)"));
         SKIP_IF_NO_CHILDREN();
         TempConfigHome home;
-        WriteFile(UserRegistryPath(), StoreText(SetA));
+        WriteStoreFile(StoreText(SetA));
         const int rounds = 30;
         ChildCopy a(QStringLiteral("settings-copy"), {"A", QString::number(rounds)});
         ChildCopy b(QStringLiteral("settings-copy"), {"B", QString::number(rounds)});
@@ -902,7 +888,7 @@ private slots:
         b.send("go\n");
         const bool done = a.finish(60000) && b.finish(60000);
         bool clean = false;
-        const Settings now = StoredSettings(ReadAll(UserRegistryPath()), &clean);
+        const Settings now = StoredSettings(ReadStoreFile(), &clean);
         const QString lastA = QStringLiteral("/programs/A-%1.bin").arg(rounds - 1);
         const QString lastB = QStringLiteral("/programs/B-%1.bin").arg(rounds - 1);
         const QStringList damaged =
@@ -929,7 +915,7 @@ private slots:
         Row row(QStringLiteral("program killed (SIGKILL) during the settings save, 8 times"));
         SKIP_IF_NO_CHILDREN();
         TempConfigHome home;
-        WriteFile(UserRegistryPath(), StoreText(SetA));
+        WriteStoreFile(StoreText(SetA));
         std::mt19937 rng(1208);
         int good = 0, kills = 0;
         for (int k = 0; k < 8; ++k) {
@@ -942,7 +928,7 @@ private slots:
             child.kill();
             ++kills;
             bool clean = false;
-            const Settings now = StoredSettings(ReadAll(UserRegistryPath()), &clean);
+            const Settings now = StoredSettings(ReadStoreFile(), &clean);
             auto either = [](const QString& v, const QString& a, const QString& b) {
                 return v == a || v == b;
             };
@@ -961,7 +947,7 @@ private slots:
             window->close();
         }
         bool clean = false;
-        const Settings now = StoredSettings(ReadAll(UserRegistryPath()), &clean);
+        const Settings now = StoredSettings(ReadStoreFile(), &clean);
         const int stillLeft = int(StoreLeftovers(home.vendrikDir()).size());
         row.sees = QStringLiteral("(program gone); the next start and close: %1")
                        .arg(BoxesText(Texts(boxes.boxes)));

@@ -72,10 +72,10 @@ private slots:
         rig.loadProgram(program.left(32768) + QByteArray(40000 - 32768, '\0'), "zero.bin");
         formMain->BtnVerifyClick();
         QCOMPARE(rig.boxes.boxes.size(), 2);
-        QCOMPARE(rig.boxes.boxes[0].text, QStringLiteral("Количество обнаруженных ошибок = 7232"));
-        QCOMPARE(rig.boxes.boxes[0].caption, QStringLiteral("Ошибка"));
-        QCOMPARE(rig.boxes.boxes[1].text, QStringLiteral("OK"));
-        QCOMPARE(rig.boxes.boxes[1].icon, MsgIcon::None);
+        QCOMPARE_BOX(rig.boxes, 0, QStringLiteral("Количество обнаруженных ошибок = 7232"),
+                     QStringLiteral("Ошибка"), MsgIcon::Error);
+        QCOMPARE_BOX(rig.boxes, 1, QStringLiteral("OK"), QStringLiteral("Программатор"),
+                     MsgIcon::None);
     }
 
     void deviceSwitchedOnAfterWindowClosedStillReads() {

@@ -42,9 +42,7 @@ private slots:
         QVERIFY(rig.device.stats().writeFrames < 20);
         QCOMPARE(formSearsh->stInfo->text(), WriteFailed);
         // The settings were saved as at any close: the program file is remembered.
-        QFile store(rig.home.vendrikDir() + QStringLiteral("/user.reg"));
-        QVERIFY(store.open(QIODevice::ReadOnly));
-        QVERIFY(store.readAll().contains("prog.bin"));
+        QVERIFY(ReadStoreFile().contains("prog.bin"));
     }
 };
 

@@ -12,18 +12,6 @@
 
 namespace {
 
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
 QStringList DamagedCopies() {
     const QFileInfo reg(UserRegistryPath());
     return QDir(reg.absolutePath())
@@ -93,11 +81,10 @@ private slots:
         QCOMPARE(size, 2u);
         RegCloseKey(again);
 
-        QCOMPARE(ReadAll(UserRegistryPath()),
-                 QByteArray("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\n"
-                            "[HKEY_CURRENT_USER\\Software\\Vendrik]\n\n"
-                            "[HKEY_CURRENT_USER\\Software\\Vendrik\\TformMain]\n"
-                            "\"FormVersion\"=\"0\"\n\n"));
+        QCOMPARE(ReadStoreFile(), QByteArray("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\n"
+                                             "[HKEY_CURRENT_USER\\Software\\Vendrik]\n\n"
+                                             "[HKEY_CURRENT_USER\\Software\\Vendrik\\TformMain]\n"
+                                             "\"FormVersion\"=\"0\"\n\n"));
     }
 
     void openingAMissingKeyCreatesNothing() {
@@ -112,11 +99,11 @@ private slots:
         TempConfigHome home;
         RegHandle key = 0;
         QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, "Software", KEY_READ, &key), ERROR_SUCCESS);
-        const QByteArray before = ReadAll(UserRegistryPath());
+        const QByteArray before = ReadStoreFile();
         QCOMPARE(SetText(key, "x", "1"), ERROR_ACCESS_DENIED);
         RegHandle sub = 0;
         QCOMPARE(RegCreateKeyEx(key, "Sub", KEY_ALL_ACCESS, &sub), ERROR_ACCESS_DENIED);
-        QCOMPARE(ReadAll(UserRegistryPath()), before);
+        QCOMPARE(ReadStoreFile(), before);
         RegCloseKey(key);
     }
 
@@ -157,7 +144,7 @@ private slots:
         QFETCH(QByteArray, damaged);
         QFETCH(bool, tagReadable);
         TempConfigHome home;
-        WriteFile(UserRegistryPath(), damaged);
+        QVERIFY(WriteStoreFile(damaged));
 
         RegHandle key = 0;
         QCOMPARE(
@@ -169,21 +156,21 @@ private slots:
 
         QStringList copies = DamagedCopies();
         QCOMPARE(copies.size(), 1);
-        QVERIFY(ReadAll(home.vendrikDir() + "/" + copies[0]) == damaged);
+        QVERIFY(ReadWholeFile(home.vendrikDir() + "/" + copies[0]) == damaged);
         bool clean = false;
-        const RegKey now = ParseRegistryText(ReadAll(UserRegistryPath()), &clean);
+        const RegKey now = ParseRegistryText(ReadStoreFile(), &clean);
         QVERIFY(clean);
         QVERIFY(now.find({"Software", "Vendrik", "TformMain"})->value("FormVersion"));
         QCOMPARE(QueryData(key, "cbPort_Tag"),
                  tagReadable ? QByteArray("5\0", 2) : QByteArray("<missing>"));
 
         // Damaged again: a second copy, the first one untouched.
-        WriteFile(UserRegistryPath(), "junk again");
+        QVERIFY(WriteStoreFile("junk again"));
         QCOMPARE(SetText(key, "FormVersion", "1"), ERROR_SUCCESS);
         copies = DamagedCopies();
         QCOMPARE(copies.size(), 2);
-        QVERIFY(ReadAll(home.vendrikDir() + "/" + copies[0]) == damaged ||
-                ReadAll(home.vendrikDir() + "/" + copies[1]) == damaged);
+        QVERIFY(ReadWholeFile(home.vendrikDir() + "/" + copies[0]) == damaged ||
+                ReadWholeFile(home.vendrikDir() + "/" + copies[1]) == damaged);
         RegCloseKey(key);
     }
 
@@ -210,14 +197,14 @@ private slots:
     void leftoverTemporaryOfAKilledWriterIsRemoved() {
         QFETCH(bool, changes);
         TempConfigHome home;
-        WriteFile(UserRegistryPath(), GoodHead);
+        QVERIFY(WriteStoreFile(GoodHead));
         const QString dir = home.vendrikDir() + "/";
         for (const char* name : {"user.reg.tmp-AbC123", "user.reg.tmp-000000"})
-            WriteFile(dir + name, "half a file");
+            QVERIFY(WriteWholeFile(dir + name, "half a file"));
         // Not names mkostemp gives: someone else's.
         for (const char* name : {"user.reg.tmp-AbC12", "user.reg.tmp-AbC1234",
                                  "user.reg.tmp-a.c123", "other.reg.tmp-AbC123"})
-            WriteFile(dir + name, "keep");
+            QVERIFY(WriteWholeFile(dir + name, "keep"));
         RegHandle key = 0;
         QCOMPARE(
             RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Vendrik\\TformMain", KEY_ALL_ACCESS, &key),
@@ -244,14 +231,14 @@ private slots:
             writer.start(QCoreApplication::applicationFilePath(), {"--hammer", name, "1000000"});
             QVERIFY(writer.waitForStarted(10000));
             // Wait for its first save, then let it run a few milliseconds more.
-            QTRY_VERIFY_WITH_TIMEOUT(
-                ReadAll(UserRegistryPath()).contains("\\Vendrik\\" + name.toUtf8() + "]"), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(ReadStoreFile().contains("\\Vendrik\\" + name.toUtf8() + "]"),
+                                     20000);
             QTest::qWait(1 + random.bounded(30));
             writer.kill();
             QVERIFY(writer.waitForFinished(10000));
             leftovers += QDir(home.vendrikDir()).entryList({"user.reg.tmp-*"}, QDir::Files).size();
             bool clean = false;
-            ParseRegistryText(ReadAll(UserRegistryPath()), &clean);
+            ParseRegistryText(ReadStoreFile(), &clean);
             QVERIFY(clean);
         }
         qInfo("temporaries left by 12 killed writers: %d", leftovers);
@@ -282,7 +269,7 @@ private slots:
             delete p;
         }
         bool clean = false;
-        const RegKey root = ParseRegistryText(ReadAll(UserRegistryPath()), &clean);
+        const RegKey root = ParseRegistryText(ReadStoreFile(), &clean);
         QVERIFY(clean);
         for (const QString name : {"A", "B"}) {
             const RegKey* key = root.find({"Software", "Vendrik", name});

@@ -144,10 +144,8 @@ private slots:
         TDeviceRun run(link.port, view);
         MessageRecorder boxes;
         run.StartWrite();
-        QCOMPARE(boxes.boxes.size(), 1);
-        QCOMPARE(boxes.boxes[0].text, QStringLiteral("Программа не загружена"));
-        QCOMPARE(boxes.boxes[0].caption, QStringLiteral("Программатор"));
-        QCOMPARE(boxes.boxes[0].icon, MsgIcon::Warning);
+        QCOMPARE_ONE_BOX(boxes, QStringLiteral("Программа не загружена"),
+                         QStringLiteral("Программатор"), MsgIcon::Warning);
         QCOMPARE(view.shows, 0);
         QVERIFY(link.port.IsOpen());
         QTest::qWait(100); // the device sees openings through its own thread
@@ -174,10 +172,8 @@ private slots:
         TDeviceRun run(link.port, view);
         MessageRecorder boxes;
         run.StartRead();
-        QCOMPARE(boxes.boxes.size(), 1);
-        QCOMPARE(boxes.boxes[0].text, QStringLiteral("Не могу открыть порт"));
-        QCOMPARE(boxes.boxes[0].caption, QStringLiteral("Ошибка"));
-        QCOMPARE(boxes.boxes[0].icon, MsgIcon::Error);
+        QCOMPARE_ONE_BOX(boxes, QStringLiteral("Не могу открыть порт"), QStringLiteral("Ошибка"),
+                         MsgIcon::Error);
         QCOMPARE(view.shows, 0);
         QCOMPARE(OperationMode, 0);
         QVERIFY(!link.port.IsOpen());
@@ -215,10 +211,8 @@ private slots:
         QVERIFY(!link.port.IsOpen());
         QCOMPARE(view.animations.last(), raNone);
         QCOMPARE(view.closeEnabled.last(), true);
-        QCOMPARE(boxes.boxes.size(), 1);
-        QCOMPARE(boxes.boxes[0].text, QStringLiteral("Read error (5), Input/output error."));
-        QCOMPARE(boxes.boxes[0].caption, QStringLiteral("Vendrik"));
-        QCOMPARE(boxes.boxes[0].icon, MsgIcon::Error);
+        QCOMPARE_ONE_BOX(boxes, QStringLiteral("Read error (5), Input/output error."),
+                         QStringLiteral("Vendrik"), MsgIcon::Error);
         if (read) {
             QVERIFY(!DeviceImageValid);
             QCOMPARE(view.saveAs, 0);

@@ -68,10 +68,7 @@ private slots:
         DeviceImageValid = valid;
         MessageRecorder boxes;
         CompareImages();
-        QCOMPARE(boxes.boxes.size(), 1);
-        QCOMPARE(boxes.boxes[0].text, text);
-        QCOMPARE(boxes.boxes[0].caption, caption);
-        QCOMPARE(boxes.boxes[0].icon, icon);
+        QCOMPARE_ONE_BOX(boxes, text, caption, icon);
         QCOMPARE(ProgramLoaded, loaded); // the comparison changes nothing
         QCOMPARE(DeviceImageValid, valid);
     }

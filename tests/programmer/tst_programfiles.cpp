@@ -104,10 +104,7 @@ private slots:
         QVERIFY(WriteWholeFile(big, Pattern(MaxFileSize + 1, 2)));
         LoadProgramFile(view, big);
 
-        QCOMPARE(boxes.boxes.size(), 1);
-        QCOMPARE(boxes.boxes[0].text, TooLarge);
-        QCOMPARE(boxes.boxes[0].caption, QString("Ошибка"));
-        QCOMPARE(boxes.boxes[0].icon, MsgIcon::Error);
+        QCOMPARE_ONE_BOX(boxes, TooLarge, QString("Ошибка"), MsgIcon::Error);
         QVERIFY(!ProgramLoaded);
         QCOMPARE(ProgramSize, MaxFileSize + 1);
         QCOMPARE(SectorCount, 2);             // of the last accepted file
@@ -154,10 +151,7 @@ private slots:
 
         LoadProgramFile(view, name.isEmpty() ? QString() : path(name));
 
-        QCOMPARE(boxes.boxes.size(), 1);
-        QCOMPARE(boxes.boxes[0].text, CantRead);
-        QCOMPARE(boxes.boxes[0].caption, QString("Ошибка"));
-        QCOMPARE(boxes.boxes[0].icon, MsgIcon::Error);
+        QCOMPARE_ONE_BOX(boxes, CantRead, QString("Ошибка"), MsgIcon::Error);
         QVERIFY(!ProgramLoaded);
         QVERIFY(view.captionsEmpty());
         QVERIFY(view.hint.isEmpty());
@@ -268,10 +262,7 @@ private slots:
 
         SaveDeviceImageAs(path(target));
 
-        QCOMPARE(boxes.boxes.size(), 1);
-        QCOMPARE(boxes.boxes[0].text, CantSave);
-        QCOMPARE(boxes.boxes[0].caption, QString("Ошибка"));
-        QCOMPARE(boxes.boxes[0].icon, MsgIcon::Error);
+        QCOMPARE_ONE_BOX(boxes, CantSave, QString("Ошибка"), MsgIcon::Error);
         QVERIFY(DeviceImageValid);
         QCOMPARE(ReadWholeFile(path("keep.bin")), QByteArray("precious"));
         QCOMPARE(
@@ -324,10 +315,7 @@ private slots:
         MessageRecorder boxes;
         DeviceImageValid = true;
         SaveDeviceImageAs(std::nullopt);
-        QCOMPARE(boxes.boxes.size(), 1);
-        QVERIFY(boxes.boxes[0].text.isEmpty());
-        QVERIFY(boxes.boxes[0].caption.isEmpty());
-        QCOMPARE(boxes.boxes[0].icon, MsgIcon::None);
+        QCOMPARE_ONE_BOX(boxes, QString(), QString(), MsgIcon::None);
         QVERIFY(DeviceImageValid);
     }
 

@@ -10,18 +10,6 @@
 
 namespace {
 
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteFile(const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(UserRegistryPath()).absolutePath());
-    QFile f(UserRegistryPath());
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
 const QByteArray KeysHead = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\n"
                             "[HKEY_CURRENT_USER\\Software\\Vendrik]\n\n";
 const QByteArray SectionHead = "[HKEY_CURRENT_USER\\Software\\Vendrik\\TTestWindow]\n";
@@ -36,7 +24,7 @@ QByteArray Section(const QByteArray& version, const QByteArray& check, const QBy
 QMap<QString, QString> SectionValues(const QString& key = "Software\\Vendrik") {
     QMap<QString, QString> values;
     bool clean = false;
-    const RegKey root = ParseRegistryText(ReadAll(UserRegistryPath()), &clean);
+    const RegKey root = ParseRegistryText(ReadStoreFile(), &clean);
     const RegKey* section = root.find((key + "\\TTestWindow").split(u'\\'));
     if (section)
         for (const RegValue& v : section->values())
@@ -75,7 +63,7 @@ private slots:
         QByteArray stored = Section(version, "True", "3", "/s.bin");
         if (version.isEmpty())
             stored.replace("\"FormVersion\"=\"\"\n", "");
-        WriteFile(KeysHead + stored);
+        QVERIFY(WriteStoreFile(KeysHead + stored));
         TTestWindow window;
         window.show();
         QCOMPARE(window.shown[0].checked, restored);
@@ -89,9 +77,9 @@ private slots:
     void propertyOfWrongTypeFailsAlone() {
         TempConfigHome home;
         MessageRecorder boxes;
-        WriteFile(KeysHead + SectionHead +
-                  "\"cbCheck_Checked\"=\"true\"\n\"cbPort_Tag\"=dword:00000005\n"
-                  "\"OpenDialog1_FileName\"=hex(2):2f,78,00\n\n");
+        QVERIFY(WriteStoreFile(KeysHead + SectionHead +
+                               "\"cbCheck_Checked\"=\"true\"\n\"cbPort_Tag\"=dword:00000005\n"
+                               "\"OpenDialog1_FileName\"=hex(2):2f,78,00\n\n"));
         TTestWindow window;
         window.show();
         QCOMPARE(window.shown[0].checked, true);
@@ -136,8 +124,8 @@ private slots:
         QCOMPARE(window.FormStorage1->DefaultStoreKey(), key);
         window.show();
         window.close();
-        QVERIFY(ReadAll(UserRegistryPath())
-                    .contains("[HKEY_CURRENT_USER\\" + key.toUtf8() + "\\TTestWindow]\n"));
+        QVERIFY(
+            ReadStoreFile().contains("[HKEY_CURRENT_USER\\" + key.toUtf8() + "\\TTestWindow]\n"));
     }
 
     void windowNeverShownWritesNothing() {
@@ -156,10 +144,10 @@ private slots:
         window.refuseClose = true;
         window.close();
         QVERIFY(window.isVisible());
-        QCOMPARE(ReadAll(UserRegistryPath()), KeysHead);
+        QCOMPARE(ReadStoreFile(), KeysHead);
         window.refuseClose = false;
         window.close();
-        QCOMPARE(ReadAll(UserRegistryPath()), KeysHead + Section("0", "False", "0", ""));
+        QCOMPARE(ReadStoreFile(), KeysHead + Section("0", "False", "0", ""));
     }
 
     void failedSaveIsReportedAndTriedAgainAtDestruction_data() {
@@ -188,11 +176,11 @@ private slots:
         }
         if (repairedBeforeDestruction) {
             QCOMPARE(boxes.boxes.size(), 1);
-            QCOMPARE(ReadAll(UserRegistryPath()), KeysHead + Section("0", "False", "4", ""));
+            QCOMPARE(ReadStoreFile(), KeysHead + Section("0", "False", "4", ""));
         } else {
             QCOMPARE(boxes.boxes.size(), 2);
             QCOMPARE(boxes.boxes[1].text, QString("Failed to create key TTestWindow."));
-            QCOMPARE(ReadAll(UserRegistryPath()), KeysHead);
+            QCOMPARE(ReadStoreFile(), KeysHead);
         }
     }
 
@@ -212,7 +200,7 @@ private slots:
             TRegIniFile(QStringLiteral("Software\\Vendrik"))
                 .WriteSectionText("TTestWindow", "cbPort_Tag", "7");
         }
-        QCOMPARE(ReadAll(UserRegistryPath()), KeysHead + Section("0", "False", "7", ""));
+        QCOMPARE(ReadStoreFile(), KeysHead + Section("0", "False", "7", ""));
     }
 
     void removedStorageGivesTheWindowItsHooksBack() {

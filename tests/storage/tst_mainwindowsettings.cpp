@@ -5,6 +5,7 @@
 #include "base/ErrorReport.h"
 #include "programmer/ProgramImage.h"
 #include "storage/Placemnt.h"
+#include "tests/common/ProgramWindows.h"
 #include "tests/common/TestSupport.h"
 #include "ui/fMain.h"
 
@@ -16,18 +17,6 @@
 
 namespace {
 
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteStore(const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(UserRegistryPath()).absolutePath());
-    QFile f(UserRegistryPath());
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
 const QByteArray KeysHead = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\n"
                             "[HKEY_CURRENT_USER\\Software\\Vendrik]\n\n";
 
@@ -38,13 +27,10 @@ QByteArray Section(const QByteArray& check, const QByteArray& tag, const QByteAr
            "\"\n\n";
 }
 
-// A new start of the program: a fresh main window named like the real executable.
-std::unique_ptr<TformMain> Start() {
+// A new start of the program, named like the real executable.
+TProgramWindows Start() {
     ProgramLoaded = false;
-    auto window = std::make_unique<TformMain>();
-    window->FormStorage1->SetExecutablePath("/usr/bin/Vendrik");
-    window->show();
-    return window;
+    return StartProgram();
 }
 
 } // namespace
@@ -73,18 +59,16 @@ private slots:
         MessageRecorder boxes;
         const QString program = files_.filePath("Мои программы/прошивка 1.bin");
         QVERIFY(QDir().mkpath(QFileInfo(program).absolutePath()));
-        QFile f(program);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(QByteArray(700, '\x42')) == 700);
-        f.close();
+        QVERIFY(WriteWholeFile(program, QByteArray(700, '\x42')));
 
         auto window = Start();
-        QCOMPARE(ReadAll(UserRegistryPath()), KeysHead);
+        QCOMPARE(ReadStoreFile(), KeysHead);
         QCOMPARE(window->cbPort->currentIndex(), 0);
         QVERIFY(!window->cbCheck->isChecked());
         QVERIFY(!ProgramLoaded);
         window->close();
         window.reset();
-        QCOMPARE(ReadAll(UserRegistryPath()), KeysHead + Section("False", "0", ""));
+        QCOMPARE(ReadStoreFile(), KeysHead + Section("False", "0", ""));
 
         window = Start();
         window->cbCheck->setChecked(true);
@@ -95,7 +79,7 @@ private slots:
         QVERIFY(ProgramLoaded);
         window->close();
         window.reset();
-        QCOMPARE(ReadAll(UserRegistryPath()), KeysHead + Section("True", "2", program.toUtf8()));
+        QCOMPARE(ReadStoreFile(), KeysHead + Section("True", "2", program.toUtf8()));
 
         window = Start();
         QVERIFY(window->cbCheck->isChecked());
@@ -111,7 +95,7 @@ private slots:
         TempConfigHome home;
         MessageRecorder boxes;
         const QByteArray gone = "/nowhere/old firmware.bin";
-        WriteStore(KeysHead + Section("False", "12", gone));
+        QVERIFY(WriteStoreFile(KeysHead + Section("False", "12", gone)));
         auto window = Start();
         QVERIFY(!ProgramLoaded);
         QCOMPARE(window->stNameFile->text(), QString());
@@ -119,7 +103,7 @@ private slots:
         QCOMPARE(window->cbPort->Tag(), 12);
         QCOMPARE(window->cbPort->currentIndex(), -1);
         window->close();
-        QCOMPARE(ReadAll(UserRegistryPath()), KeysHead + Section("False", "12", gone));
+        QCOMPARE(ReadStoreFile(), KeysHead + Section("False", "12", gone));
         QVERIFY(boxes.boxes.isEmpty());
     }
 
@@ -129,17 +113,16 @@ private slots:
         const QByteArray stored = KeysHead +
                                   "[HKEY_CURRENT_USER\\Software\\Vendrik\\TformMain]\n"
                                   "\"FormVersion\"=dword:00000000\n\"cbPort_Tag\"=\"3\"\n\n";
-        WriteStore(stored);
+        QVERIFY(WriteStoreFile(stored));
         auto window = Start();
-        QCOMPARE(boxes.boxes.size(), 1);
-        QCOMPARE(boxes.boxes[0].text, QString("Invalid data type for 'FormVersion'"));
-        QCOMPARE(boxes.boxes[0].caption, QString("Vendrik"));
+        QCOMPARE_ONE_BOX(boxes, QString("Invalid data type for 'FormVersion'"), QString("Vendrik"),
+                         MsgIcon::Error);
         QCOMPARE(window->cbPort->currentIndex(), 0); // the window's own show handler ran
         window->cbPort->setCurrentIndex(5);
         window->cbPortChange();
         window->close();
         window.reset();
-        QCOMPARE(ReadAll(UserRegistryPath()), stored);
+        QCOMPARE(ReadStoreFile(), stored);
         QCOMPARE(boxes.boxes.size(), 1);
     }
 
@@ -147,7 +130,7 @@ private slots:
         TempConfigHome home;
         MessageRecorder boxes;
         const QByteArray damaged = KeysHead + Section("True", "4", "/x.bin").left(125);
-        WriteStore(damaged);
+        QVERIFY(WriteStoreFile(damaged));
         auto window = Start();
         QVERIFY(window->isVisible());
         QVERIFY(window->cbCheck->isChecked());
@@ -156,8 +139,8 @@ private slots:
         const QStringList copies =
             QDir(home.vendrikDir()).entryList({"user.reg.damaged-*"}, QDir::Files);
         QCOMPARE(copies.size(), 1);
-        QCOMPARE(ReadAll(home.vendrikDir() + "/" + copies[0]), damaged);
-        QCOMPARE(ReadAll(UserRegistryPath()), KeysHead + Section("True", "4", ""));
+        QCOMPARE(ReadWholeFile(home.vendrikDir() + "/" + copies[0]), damaged);
+        QCOMPARE(ReadStoreFile(), KeysHead + Section("True", "4", ""));
         QVERIFY(boxes.boxes.isEmpty());
     }
 };

@@ -9,16 +9,9 @@
 
 namespace {
 
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteStore(const QByteArray& sectionBody) {
-    QDir().mkpath(QFileInfo(UserRegistryPath()).absolutePath());
-    QFile f(UserRegistryPath());
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Vendrik\\TformMain]\n" + sectionBody + "\n");
+// A store holding one section, the main window's, with these value lines.
+QByteArray MainSectionStore(const QByteArray& sectionBody) {
+    return "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Vendrik\\TformMain]\n" + sectionBody + "\n";
 }
 
 bool KeyExists(const QString& path) {
@@ -125,7 +118,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, error);
         TempConfigHome home;
-        WriteStore(line + "\n");
+        QVERIFY(WriteStoreFile(MainSectionStore(line + "\n")));
         TRegIniFile store("Software\\Vendrik");
         store.SetAccess(KEY_READ);
         try {
@@ -145,7 +138,7 @@ private slots:
             store.WriteSectionText("TformMain", "OpenDialog1_FileName", path);
             store.WriteInt("TformMain", "cbPort_Tag", -3);
         }
-        const QByteArray file = ReadAll(UserRegistryPath());
+        const QByteArray file = ReadStoreFile();
         QVERIFY(file.contains("\"OpenDialog1_FileName\"=\"/home/оператор/Мои программы/"
                               "прошивка \\\"1\\\".bin\"\n"));
         QVERIFY(file.contains("\"cbPort_Tag\"=\"-3\"\n"));
@@ -174,7 +167,7 @@ private slots:
         QFETCH(QString, message);
         TempConfigHome home;
         if (sectionExists)
-            WriteStore("\"a\"=\"1\"\n");
+            QVERIFY(WriteStoreFile(MainSectionStore("\"a\"=\"1\"\n")));
         // A folder where the lock file belongs makes every change fail, even for root.
         QVERIFY(QDir().mkpath(UserRegistryPath() + ".lock"));
         TRegIniFile store("Software\\Vendrik");

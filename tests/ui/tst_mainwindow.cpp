@@ -1,6 +1,7 @@
 #include "app/Application.h"
 #include "programmer/ProgramImage.h"
 #include "tests/common/ModalDriver.h"
+#include "tests/common/ProgramWindows.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/WindowManager.h"
 #include "ui/AppStyle.h"
@@ -19,11 +20,6 @@
 #include <memory>
 
 namespace {
-
-bool WriteFile(const QString& path, int size) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(QByteArray(size, '\x42')) == size;
-}
 
 QString TextOf(const QObject* control) {
     if (auto box = qobject_cast<const QGroupBox*>(control))
@@ -240,13 +236,14 @@ private slots:
         SKIP_UNLESS_WINDOW_MANAGER();
         QFETCH(QString, window);
         QFETCH(bool, titleBar);
-        TformHelp help(main_.get());
-        TformSearsh progress(main_.get());
-        QWidget* shown = window == "formMain"   ? static_cast<QWidget*>(main_.get())
-                         : window == "formHelp" ? static_cast<QWidget*>(&help)
-                                                : static_cast<QWidget*>(&progress);
-        main_->show();
-        if (shown != main_.get()) {
+        // The windows as the program's start-up makes them.
+        main_.reset();
+        const TProgramWindows program = CreateProgramWindows();
+        QWidget* shown = window == "formMain"   ? static_cast<QWidget*>(formMain)
+                         : window == "formHelp" ? static_cast<QWidget*>(formHelp)
+                                                : static_cast<QWidget*>(formSearsh);
+        formMain->show();
+        if (shown != formMain) {
             shown->move(10, 10);
             shown->show();
         }
@@ -274,7 +271,7 @@ private slots:
             QCOMPARE(motif.decorations, 0u); // no title bar, no border
             QVERIFY(wm::FrameExtents(shown).isNull());
         }
-        if (shown != main_.get())
+        if (shown != formMain)
             shown->hide();
     }
 
@@ -309,7 +306,7 @@ private slots:
 
     void showLoadsRememberedFile() {
         const QString file = dir_.filePath("remembered.bin");
-        QVERIFY(WriteFile(file, 700));
+        QVERIFY(WriteWholeFile(file, QByteArray(700, '\x42')));
         MessageRecorder boxes;
         main_->OpenDialog1->SetFileName(file);
         main_->OpenDialog1->SetInitialDir("/somewhere");
@@ -350,7 +347,7 @@ private slots:
 
     void showWithTooLargeRememberedFileReportsIt() {
         const QString file = dir_.filePath("huge.bin");
-        QVERIFY(WriteFile(file, MaxFileSize + 1));
+        QVERIFY(WriteWholeFile(file, QByteArray(MaxFileSize + 1, '\x42')));
         MessageRecorder boxes;
         main_->OpenDialog1->SetFileName(file);
         main_->show();
@@ -362,7 +359,7 @@ private slots:
 
     void openButtonLoadsChoiceAndCancelChangesNothing() {
         const QString first = dir_.filePath("first.bin");
-        QVERIFY(WriteFile(first, 256));
+        QVERIFY(WriteWholeFile(first, QByteArray(256, '\x42')));
         MessageRecorder boxes;
         main_->show();
         {
@@ -412,18 +409,17 @@ private slots:
             main_->BtnSaveAs->click();
             QCOMPARE(answer.shownWith, dir_.filePath("device.bin")); // last name of this run
         }
-        QCOMPARE(boxes.boxes.size(), 1);
-        QVERIFY(boxes.boxes[0].text.isEmpty());
-        QVERIFY(boxes.boxes[0].caption.isEmpty());
-        QCOMPARE(boxes.boxes[0].icon, MsgIcon::None);
+        QCOMPARE_ONE_BOX(boxes, QString(), QString(), MsgIcon::None);
     }
 
     void helpButtonCentresHelpWindowAndShowsItModally() {
-        formHelp = new TformHelp(main_.get());
-        main_->show();
-        QTRY_VERIFY(!wm::ScreenFrame(main_.get()).isEmpty());
-        QTRY_COMPARE(OuterFrame(main_.get()),
-                     wm::ScreenFrame(main_.get())); // the click comes after
+        // The help window as the program's start-up makes it, over its main window.
+        main_.reset();
+        const TProgramWindows program = StartProgram();
+        TformMain* main = program.get();
+        QTRY_VERIFY(!wm::ScreenFrame(main).isEmpty());
+        QTRY_COMPARE(OuterFrame(main),
+                     wm::ScreenFrame(main)); // the click comes after
         QRect helpFrame;
         bool memoHadFocus = false;
         bool wasModal = false;
@@ -439,18 +435,16 @@ private slots:
             modal->close();
         });
         driver.setWatchdog(5000);
-        main_->btnHelp->click();
+        main->btnHelp->click();
         QVERIFY(!driver.timedOut);
         QVERIFY(wasModal);
         QVERIFY(memoHadFocus);
         QVERIFY(!formHelp->isVisible());
-        const QRect mainFrame = wm::ScreenFrame(main_.get());
+        const QRect mainFrame = wm::ScreenFrame(main);
         QCOMPARE(helpFrame.top(), mainFrame.top());
         QCOMPARE(helpFrame.left(),
                  mainFrame.left() + mainFrame.width() / 2 - helpFrame.width() / 2);
         QVERIFY(helpFrame.left() < mainFrame.left()); // wider, so it reaches out on both sides
-        delete formHelp;
-        formHelp = nullptr;
     }
 };
 

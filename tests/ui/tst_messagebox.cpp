@@ -68,22 +68,15 @@ private slots:
         // In the middle of the monitor, to within the frame the box cannot know before it
         // is first framed: its border across, its title bar down.
         const QRect screen = owner.screen()->geometry();
-        QVERIFY2(qAbs(frame.center().x() - screen.center().x()) <= 2,
-                 qPrintable(QStringLiteral("%1,%2 %3x%4 on %5x%6")
-                                .arg(frame.x())
-                                .arg(frame.y())
-                                .arg(frame.width())
-                                .arg(frame.height())
-                                .arg(screen.width())
-                                .arg(screen.height())));
-        QVERIFY2(qAbs(frame.center().y() - screen.center().y()) <= 20,
-                 qPrintable(QStringLiteral("%1,%2 %3x%4 on %5x%6")
-                                .arg(frame.x())
-                                .arg(frame.y())
-                                .arg(frame.width())
-                                .arg(frame.height())
-                                .arg(screen.width())
-                                .arg(screen.height())));
+        const QString where = QStringLiteral("%1,%2 %3x%4 on %5x%6")
+                                  .arg(frame.x())
+                                  .arg(frame.y())
+                                  .arg(frame.width())
+                                  .arg(frame.height())
+                                  .arg(screen.width())
+                                  .arg(screen.height());
+        QVERIFY2(qAbs(frame.center().x() - screen.center().x()) <= 2, qPrintable(where));
+        QVERIFY2(qAbs(frame.center().y() - screen.center().y()) <= 20, qPrintable(where));
     }
 };
 

@@ -1,6 +1,7 @@
 #include "app/Application.h"
 #include "base/Exception.h"
 #include "tests/common/ModalDriver.h"
+#include "tests/common/ProgramWindows.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/WindowManager.h"
 #include "ui/WindowFrame.h"
@@ -180,8 +181,10 @@ private slots:
         if (route != "close()")
             SKIP_UNLESS_WINDOW_MANAGER();
         MessageRecorder boxes;
-        TformMain main; // the owner, as in the program: the window is its transient
-        TformSearsh progress(&main);
+        // The windows as the program's start-up makes them: the main window owns this one.
+        const TProgramWindows program = CreateProgramWindows();
+        TformMain& main = *program;
+        TformSearsh& progress = *formSearsh;
         main.show();
         QTRY_VERIFY(!wm::ScreenFrame(&main).isEmpty());
         progress.BtnCancel->setEnabled(closeEnabled);
@@ -242,8 +245,9 @@ private slots:
         QFETCH(QPoint, mainAt);
         QFETCH(bool, undecorate);
         MessageRecorder boxes;
-        TformMain main;
-        TformSearsh progress(&main);
+        const TProgramWindows program = CreateProgramWindows();
+        TformMain& main = *program;
+        TformSearsh& progress = *formSearsh;
         main.show();
         QTRY_VERIFY(!wm::OuterFrame(&main).isEmpty());
         wm::MoveFrameByManager(&main, mainAt);

@@ -1,19 +1,22 @@
 // Renders the three windows to PNG files, in the states an operator sees, so their
 // layout can be checked without a display:
 //   QT_QPA_PLATFORM=offscreen render_windows <output folder>
+// The progress window is pictured through real device runs against the simulated
+// device; each of its pictures is listed with its mode and status line. The program's
+// settings live in a throw-away folder, so the operator's own are not touched.
 
 #include "app/Application.h"
 #include "base/MessageBox.h"
-#include "ui/AppStyle.h"
+#include "tools/render_windows/RunPictures.h"
+#include "ui/Startup.h"
 #include "ui/fHelp.h"
 #include "ui/fMain.h"
-#include "ui/fSearsh.h"
 
 #include <QDir>
-#include <QLabel>
+#include <QFile>
 #include <QPlainTextEdit>
 #include <QScrollBar>
-#include <QStringList>
+#include <QTemporaryDir>
 #include <cstdio>
 
 namespace {
@@ -28,6 +31,14 @@ bool Save(QWidget* window, const QString& path) {
     return false;
 }
 
+// A program of 8 sectors, so a write run is short.
+QByteArray DemoProgram() {
+    QByteArray bytes(8 * 256, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((i * 7 + i / 256) & 0xFF);
+    return bytes;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -37,45 +48,55 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
-    if (!QDir().mkpath(out)) {
-        std::fprintf(stderr, "cannot create %s\n", argv[1]);
+    QTemporaryDir scratch;
+    if (!QDir().mkpath(out) || !scratch.isValid()) {
+        std::fprintf(stderr, "cannot create %s or a temporary folder\n", argv[1]);
         return 1;
     }
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.filePath(QStringLiteral("config"))));
     // Nothing here waits for a person.
     SetMessageBoxHandler([](const QString&, const QString&, MsgIcon) {});
-    InstallVendrikStyle();
 
-    TformMain main;
-    TformSearsh progress(&main);
-    TformHelp help(&main);
-    bool ok = Save(&main, out + "/main-design.png");
-
-    main.show();
-    ok = Save(&main, out + "/main-empty.png") && ok;
-    main.SetProgramCaptions("meldor2_v1.bin", "131072", "512");
-    main.cbCheck->setChecked(true);
-    ok = Save(&main, out + "/main-loaded.png") && ok;
-
-    const QStringList modes{"Режим: Чтение данных", "Режим: Запись данных"};
-    const QStringList states{"Поиск прибора...", "Идет считывание...", "Идет запись...",
-                             "Данные считаны",   "Ошибка считывания",  "Данные записаны",
-                             "Ошибка записи"};
-    progress.CentreOver(&main);
-    progress.show();
-    for (int i = 0; i < states.size(); ++i) {
-        progress.stRezim->setText(modes[i % 2]);
-        progress.stInfo->setText(states[i]);
-        progress.Animate1->SetCommonAVI(i == 0 ? aviFindComputer : i < 3 ? aviFindFile : aviNone);
-        progress.ProgressBar1->SetMax(i == 2 ? 100 : 512);
-        progress.ProgressBar1->SetPosition(i * 20);
-        ok = Save(&progress, QStringLiteral("%1/progress-%2.png").arg(out).arg(i)) && ok;
+    SetUpApplication(QStringLiteral("/usr/bin/Vendrik"));
+    CreateWindows();
+    bool ok = Save(formMain, out + "/main-design.png");
+    formMain->show();
+    ok = Save(formMain, out + "/main-empty.png") && ok;
+    formMain->cbCheck->setChecked(true);
+    if (!LoadProgramThroughOpen(scratch.filePath(QStringLiteral("meldor2_demo.bin")),
+                                DemoProgram())) {
+        std::fprintf(stderr, "cannot load the demo program\n");
+        ok = false;
     }
-    progress.hide();
+    ok = Save(formMain, out + "/main-loaded.png") && ok;
 
-    help.show();
-    ok = Save(&help, out + "/help.png") && ok;
-    help.Memo1->verticalScrollBar()->setValue(help.Memo1->verticalScrollBar()->maximum());
-    ok = Save(&help, out + "/help-end.png") && ok;
-    help.hide();
+    QList<TRunPicture> pictures;
+    QString error;
+    if (!PictureDeviceRuns(pictures, &error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        ok = false;
+    }
+    int step = 0;
+    QString run;
+    for (const TRunPicture& p : pictures) {
+        step = p.run == run ? step + 1 : 1;
+        run = p.run;
+        const QString path = QStringLiteral("%1/progress-%2-%3.png").arg(out, p.run).arg(step);
+        if (p.image.save(path, "PNG")) {
+            std::printf("%s\t%s\t%s\n", qPrintable(path), qPrintable(p.mode), qPrintable(p.status));
+        } else {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            ok = false;
+        }
+    }
+
+    formHelp->show();
+    ok = Save(formHelp, out + "/help.png") && ok;
+    QScrollBar* bar = formHelp->Memo1->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    ok = Save(formHelp, out + "/help-end.png") && ok;
+    formHelp->hide();
+    formMain->close();
+    DestroyWindows();
     return ok ? 0 : 1;
 }

@@ -1,0 +1,143 @@
+#include "tools/render_windows/RunPictures.h"
+
+#include "base/MessageBox.h"
+#include "programmer/DeviceRun.h"
+#include "programmer/ProgramImage.h"
+#include "tools/simdevice/SimDevice.h"
+#include "ui/FileDialogs.h"
+#include "ui/fMain.h"
+#include "ui/fSearsh.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+const QList<TPicturedRun> PicturedRuns{
+    {QStringLiteral("write"), false, {}},
+    {QStringLiteral("write-error"), false, QStringLiteral("W:0:noreply:2")},
+    {QStringLiteral("read"), true, {}},
+    {QStringLiteral("read-error"), true, QStringLiteral("R:0:noreply:2")},
+};
+
+namespace {
+
+// Long enough for the waiting state to be on screen before the device answers.
+constexpr int SwitchOnDelayMs = 500;
+// A full read takes 128 sectors at 100 ms; far more means the run is stuck.
+constexpr int RunLimitMs = 60000;
+
+struct TShownState {
+    QString mode;
+    QString status;
+    TCommonAVI clip;
+    bool closeEnabled;
+    bool operator==(const TShownState&) const = default;
+};
+
+TShownState Shown() {
+    return {formSearsh->stRezim->text(), formSearsh->stInfo->text(),
+            formSearsh->Animate1->CommonAVI(), formSearsh->BtnCancel->isEnabled()};
+}
+
+bool Finished(const TShownState& s) {
+    return s.closeEnabled && s.clip == aviNone &&
+           (s.status == TextDataWritten || s.status == TextWriteError || s.status == TextDataRead ||
+            s.status == TextReadError);
+}
+
+// Only in a private settings folder: the operator's own port mappings are not touched.
+bool PointComAt(int n, const QString& target) {
+    if (qEnvironmentVariableIsEmpty("XDG_CONFIG_HOME"))
+        return false;
+    const QString folder = QDir(qEnvironmentVariable("XDG_CONFIG_HOME"))
+                               .filePath(QStringLiteral("vendrik/dosdevices"));
+    const QString link = QStringLiteral("%1/com%2").arg(folder).arg(n);
+    QFile::remove(link);
+    return QDir().mkpath(folder) && QFile::link(target, link);
+}
+
+// One run from its button to the operator's Close.
+bool PictureRun(const TPicturedRun& run, QList<TRunPicture>& pictures) {
+    bool timedOut = false;
+    bool first = true;
+    TShownState last{};
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!formSearsh->isVisible())
+            return; // nothing the operator sees
+        const TShownState now = Shown();
+        if (first || !(now == last)) {
+            pictures.append({run.name, now.mode, now.status, formSearsh->grab().toImage()});
+            last = now;
+            first = false;
+        }
+        if (Finished(now) || timedOut) {
+            formSearsh->BtnCancel->setEnabled(true);
+            formSearsh->BtnCancel->click();
+        }
+    });
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] { timedOut = true; });
+    poll.start(5);
+    watchdog.start(RunLimitMs);
+    if (run.read)
+        formMain->BtnReadClick();
+    else
+        formMain->BtnWriteClick();
+    return !timedOut && !first && Finished(last);
+}
+
+} // namespace
+
+bool LoadProgramThroughOpen(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return false;
+    file.close();
+    TFileDialog::SetAnswer([path](const TFileDialog&) { return std::optional<QString>(path); });
+    formMain->BtnOpenClick();
+    TFileDialog::SetAnswer({});
+    return ProgramLoaded;
+}
+
+bool PictureDeviceRuns(QList<TRunPicture>& pictures, QString* error) {
+    formMain->cbPort->setCurrentIndex(0);
+    QStringList boxes;
+    const MessageBoxHandler previous = SetMessageBoxHandler(
+        [&boxes](const QString& text, const QString&, MsgIcon) { boxes.append(text); });
+    bool ok = true;
+    for (const TPicturedRun& run : PicturedRuns) {
+        // A device of its own for each run, so a fault meant for one run hits no other.
+        sim::SimConfig config;
+        config.switchOn = sim::SwitchOn::OnOpen;
+        config.switchOnDelayMs = SwitchOnDelayMs;
+        if (!run.fault.isEmpty())
+            config.faults.rules.push_back(*sim::ParseFaultRule(run.fault, nullptr));
+        sim::SimDevice device(config);
+        QString why;
+        if (!device.start(&why)) {
+            *error = QStringLiteral("cannot start the simulated device: %1").arg(why);
+            ok = false;
+        } else if (!PointComAt(1, device.slavePath())) {
+            *error = QStringLiteral("cannot point COM1 at the simulated device (is "
+                                    "XDG_CONFIG_HOME set to a private folder?)");
+            ok = false;
+        } else if (!PictureRun(run, pictures)) {
+            *error = QStringLiteral("the %1 run did not end").arg(run.name);
+            ok = false;
+        }
+        device.stop();
+        if (!ok)
+            break;
+    }
+    SetMessageBoxHandler(previous);
+    if (ok && !boxes.isEmpty()) {
+        *error = QStringLiteral("a message box came up: %1").arg(boxes.join(u"; "));
+        ok = false;
+    }
+    return ok;
+}
