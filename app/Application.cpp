@@ -12,10 +12,5 @@ TApplication::~TApplication() {
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (...) {
-        ReportCurrentException();
-        return false;
-    }
+    return DeliverReportingErrors([&] { return QApplication::notify(receiver, event); });
 }

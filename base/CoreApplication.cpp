@@ -5,10 +5,5 @@
 TCoreApplication::TCoreApplication(int& argc, char** argv) : QCoreApplication(argc, argv) {}
 
 bool TCoreApplication::notify(QObject* receiver, QEvent* event) {
-    try {
-        return QCoreApplication::notify(receiver, event);
-    } catch (...) {
-        ReportCurrentException();
-        return false;
-    }
+    return DeliverReportingErrors([&] { return QCoreApplication::notify(receiver, event); });
 }

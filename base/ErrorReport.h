@@ -48,3 +48,15 @@ template <class F> auto Guarded(F handler) {
         }
     };
 }
+
+// The application objects' last resort: delivers an event through `deliver` (the base
+// class's notify) and reports an error escaping its handling, after which the event
+// counts as not handled and the loop carries on.
+template <class Deliver> bool DeliverReportingErrors(Deliver deliver) {
+    try {
+        return deliver();
+    } catch (...) {
+        ReportCurrentException();
+        return false;
+    }
+}

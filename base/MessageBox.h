@@ -2,8 +2,8 @@
 // The one message box every part of the program uses: text, caption, icon, a single
 // OK button, modal to the whole application. Only the declaration and the dispatch live
 // here, over Qt Core: the window program installs the real box when its application
-// object is made, tests install a recorder, and a program without windows gets the box
-// written to its standard error.
+// object is made, tests put a recorder in front of it, and a program without windows
+// gets the box written to its standard error.
 
 #include <QString>
 #include <functional>
