@@ -225,6 +225,9 @@ TRunResult RunOnDevice(const TArguments& Args, TStopSignals& Stop) {
     result.file = Args.file;
     const int com = ComNumber(result.port);
     result.device = ResolveSerialDevice(com ? QStringLiteral("COM%1").arg(com) : result.port);
+    // A COM link (or a by-id name) is told by the device it leads to.
+    if (const QString target = QFileInfo(result.device).canonicalFilePath(); !target.isEmpty())
+        result.device = target;
 
     // Every message of the shared code comes here instead of a window.
     const MessageBoxHandler previous = SetMessageBoxHandler(
@@ -277,6 +280,10 @@ TRunResult RunOnDevice(const TArguments& Args, TStopSignals& Stop) {
         Complain(result, QStringLiteral("Прибор не включился за %1 с").arg(Args.waitMs / 1000.0));
     if (end == TPassEnd::Interrupted)
         Complain(result, QStringLiteral("Прервано: порт закрыт"));
+    if (end == TPassEnd::Failed)
+        Complain(result, QStringLiteral("%1: сектор %2 не прошёл и со второй попытки")
+                             .arg(write ? TextWriteError : TextReadError)
+                             .arg(result.sectorsDone));
     if (end != TPassEnd::Done)
         return finish(PassExitCode(end));
 
@@ -305,6 +312,8 @@ TRunResult RunOnDevice(const TArguments& Args, TStopSignals& Stop) {
                                  .arg(Args.waitMs / 1000.0));
         if (end == TPassEnd::Interrupted)
             Complain(result, QStringLiteral("Прервано: порт закрыт"));
+        if (end == TPassEnd::Failed)
+            Complain(result, QStringLiteral("Проверка: %1").arg(TextReadError));
         if (end != TPassEnd::Done)
             return finish(PassExitCode(end));
         // The bytes the write sent, as far as a read brings them back (128 sectors).
@@ -332,8 +341,10 @@ bool LoadProgramForRun(const QString& File, TRunResult& Result) {
 }
 
 QString SummaryLine(const TRunResult& r) {
+    const int com = ComNumber(r.port);
+    const QString where = com ? QStringLiteral("COM%1 (%2)").arg(com).arg(r.device) : r.device;
     QString line = QStringLiteral("%1: %2, секторов %3 из %4, повторов %5, %6 с")
-                       .arg(r.device, OutcomeText(r.code))
+                       .arg(where, OutcomeText(r.code))
                        .arg(r.sectorsDone)
                        .arg(r.sectorsTotal)
                        .arg(r.retries)
