@@ -31,9 +31,9 @@ void TestCliArguments::acceptsCommandLines_data() {
     QTest::addColumn<bool>("verify");
     QTest::addColumn<int>("waitMs");
     QTest::addColumn<bool>("json");
-    QTest::newRow("write to COM3") << QStringList{"write", "a.bin", "--port", "3"}
-                                   << int(TCommand::Write) << QStringList{"3"} << false << -1
-                                   << false;
+    QTest::newRow("write to COM3")
+        << QStringList{"write", "a.bin", "--port", "3"} << int(TCommand::Write) << QStringList{"3"}
+        << false << -1 << false;
     QTest::newRow("COM spelled out, any case")
         << QStringList{"read", "a.bin", "--port=com8"} << int(TCommand::Read) << QStringList{"8"}
         << false << -1 << false;
@@ -41,8 +41,8 @@ void TestCliArguments::acceptsCommandLines_data() {
         << QStringList{"--json", "-p", "/dev/ttyUSB0", "compare", "--wait", "2.5", "a.bin"}
         << int(TCommand::Compare) << QStringList{"/dev/ttyUSB0"} << false << 2500 << true;
     QTest::newRow("gang with verify")
-        << QStringList{"write", "a.bin", "--verify", "--port", "1", "--port", "/dev/pts/7",
-                       "--port", "COM2"}
+        << QStringList{"write",  "a.bin",      "--verify", "--port", "1",
+                       "--port", "/dev/pts/7", "--port",   "COM2"}
         << int(TCommand::Write) << QStringList{"1", "/dev/pts/7", "2"} << true << -1 << false;
     QTest::newRow("a part of a second waits a whole millisecond")
         << QStringList{"write", "a.bin", "--port", "1", "--wait=0.0001"} << int(TCommand::Write)
@@ -71,8 +71,8 @@ void TestCliArguments::refusesCommandLines_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("reason");
     QTest::newRow("nothing") << QStringList{} << "не указана команда";
-    QTest::newRow("unknown command") << QStringList{"flash", "a.bin", "--port", "1"}
-                                     << "неизвестная команда";
+    QTest::newRow("unknown command")
+        << QStringList{"flash", "a.bin", "--port", "1"} << "неизвестная команда";
     QTest::newRow("no file") << QStringList{"write", "--port", "1"} << "не указан файл";
     QTest::newRow("two files") << QStringList{"write", "a.bin", "b.bin", "--port", "1"}
                                << "лишний параметр";
@@ -80,28 +80,29 @@ void TestCliArguments::refusesCommandLines_data() {
     QTest::newRow("port without value") << QStringList{"write", "a.bin", "--port"} << "нужен порт";
     QTest::newRow("COM9") << QStringList{"write", "a.bin", "--port", "9"} << "не подходит";
     QTest::newRow("COM0") << QStringList{"write", "a.bin", "--port", "COM0"} << "не подходит";
-    QTest::newRow("relative device") << QStringList{"write", "a.bin", "--port", "ttyUSB0"}
-                                     << "не подходит";
+    QTest::newRow("relative device")
+        << QStringList{"write", "a.bin", "--port", "ttyUSB0"} << "не подходит";
     QTest::newRow("same port twice, spelled differently")
         << QStringList{"write", "a.bin", "--port", "2", "--port", "com2"} << "дважды";
-    QTest::newRow("nine ports") << QStringList{"write", "a.bin", "-p", "1", "-p", "2", "-p", "3",
-                                               "-p", "4", "-p", "5", "-p", "6", "-p", "7",
-                                               "-p", "8", "-p", "/dev/ttyUSB0"}
+    QTest::newRow("nine ports") << QStringList{"write", "a.bin", "-p", "1",  "-p",
+                                               "2",     "-p",    "3",  "-p", "4",
+                                               "-p",    "5",     "-p", "6",  "-p",
+                                               "7",     "-p",    "8",  "-p", "/dev/ttyUSB0"}
                                 << "не больше 8";
     QTest::newRow("read from two devices into one file")
         << QStringList{"read", "a.bin", "--port", "1", "--port", "2"} << "один порт";
-    QTest::newRow("verify on compare") << QStringList{"compare", "a.bin", "--port", "1", "--verify"}
-                                       << "только у write";
+    QTest::newRow("verify on compare")
+        << QStringList{"compare", "a.bin", "--port", "1", "--verify"} << "только у write";
     QTest::newRow("wait zero") << QStringList{"write", "a.bin", "--port", "1", "--wait", "0"}
                                << "--wait";
     QTest::newRow("wait word") << QStringList{"write", "a.bin", "--port", "1", "--wait", "soon"}
                                << "--wait";
-    QTest::newRow("wait without value") << QStringList{"write", "a.bin", "--port", "1", "--wait"}
-                                        << "--wait";
-    QTest::newRow("unknown option") << QStringList{"write", "a.bin", "--port", "1", "--force"}
-                                    << "неизвестный параметр";
-    QTest::newRow("flag given a value") << QStringList{"write", "a.bin", "--port", "1", "--json=1"}
-                                        << "неизвестный параметр";
+    QTest::newRow("wait without value")
+        << QStringList{"write", "a.bin", "--port", "1", "--wait"} << "--wait";
+    QTest::newRow("unknown option")
+        << QStringList{"write", "a.bin", "--port", "1", "--force"} << "неизвестный параметр";
+    QTest::newRow("flag given a value")
+        << QStringList{"write", "a.bin", "--port", "1", "--json=1"} << "неизвестный параметр";
 }
 
 void TestCliArguments::refusesCommandLines() {
@@ -142,9 +143,8 @@ void TestCliArguments::progressLineCountsTimeLeftFromThePaceSoFar() {
 
 void TestCliArguments::resultSurvivesJsonRoundTrip_data() {
     QTest::addColumn<int>("code");
-    for (TExitCode code : {ExitDone, ExitGangFailed, ExitBadArguments, ExitFileError,
-                           ExitPortError, ExitNoAnnouncement, ExitTransferFailed, ExitDiffers,
-                           ExitInterrupted})
+    for (TExitCode code : {ExitDone, ExitGangFailed, ExitBadArguments, ExitFileError, ExitPortError,
+                           ExitNoAnnouncement, ExitTransferFailed, ExitDiffers, ExitInterrupted})
         QTest::newRow(qPrintable(OutcomeName(code))) << int(code);
 }
 

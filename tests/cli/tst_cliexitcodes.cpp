@@ -36,36 +36,43 @@ void TestCliExitCodes::endsWithItsOwnCode_data() {
     QTest::addColumn<int>("retries");
 
     const QString small = QStringLiteral("SMALL");
-    QTest::newRow("done after one retry")
-        << QStringList{"write", small, "--port", "PORT"} << QStringList{"W:1:noreply:1"} << "sim"
-        << 0 << "done" << "" << 4 << 1;
+    QTest::newRow("done after one retry") << QStringList{"write", small, "--port", "PORT"}
+                                          << QStringList{"W:1:noreply:1"} << "sim" << 0 << "done"
+                                          << "" << 4 << 1;
     QTest::newRow("bad arguments: the port is not touched")
         << QStringList{"write", small, "--port", "PORT", "--wait", "never"} << QStringList{}
-        << "sim" << 2 << "" << "--wait" << 0 << 0;
-    QTest::newRow("program file missing")
-        << QStringList{"write", "MISSING", "--port", "PORT"} << QStringList{} << "sim" << 3
-        << "file-error" << "Не могу считать файл" << 0 << 0;
+        << "sim" << 2 << ""
+        << "--wait" << 0 << 0;
+    QTest::newRow("program file missing") << QStringList{"write", "MISSING", "--port", "PORT"}
+                                          << QStringList{} << "sim" << 3 << "file-error"
+                                          << "Не могу считать файл" << 0 << 0;
     QTest::newRow("program file too large")
         << QStringList{"write", "LARGE", "--port", "PORT"} << QStringList{} << "sim" << 3
-        << "file-error" << "Размер файла превышает максимально допустимый" << 0 << 0;
+        << "file-error"
+        << "Размер файла превышает максимально допустимый" << 0 << 0;
     QTest::newRow("read into a missing folder: the device is not read")
         << QStringList{"read", "NOFOLDER", "--port", "PORT"} << QStringList{} << "sim" << 3
-        << "file-error" << "Не могу сохранить в файл." << 0 << 0;
+        << "file-error"
+        << "Не могу сохранить в файл." << 0 << 0;
     QTest::newRow("no such device")
         << QStringList{"write", small, "--port", "/dev/vendrik-cli-no-such-port"} << QStringList{}
-        << "sim" << 4 << "port-error" << "Specified device not found" << 0 << 0;
-    QTest::newRow("port held by another program")
-        << QStringList{"write", small, "--port", "PORT"} << QStringList{} << "held" << 4
-        << "port-error" << "Не могу открыть порт" << 0 << 0;
+        << "sim" << 4 << "port-error"
+        << "Specified device not found" << 0 << 0;
+    QTest::newRow("port held by another program") << QStringList{"write", small, "--port", "PORT"}
+                                                  << QStringList{} << "held" << 4 << "port-error"
+                                                  << "Не могу открыть порт" << 0 << 0;
     QTest::newRow("device never switched on within --wait")
         << QStringList{"write", small, "--port", "PORT", "--wait", "0.5"} << QStringList{}
-        << "manual" << 5 << "no-announcement" << "Прибор не включился за 0.5 с" << 0 << 0;
+        << "manual" << 5 << "no-announcement"
+        << "Прибор не включился за 0.5 с" << 0 << 0;
     QTest::newRow("a sector fails twice")
         << QStringList{"write", small, "--port", "PORT"} << QStringList{"W:1:noreply:2"} << "sim"
-        << 6 << "transfer-failed" << "сектор 1 не прошёл" << 3 << 1;
+        << 6 << "transfer-failed"
+        << "сектор 1 не прошёл" << 3 << 1;
     QTest::newRow("the line drops during the transfer")
         << QStringList{"write", small, "--port", "PORT"} << QStringList{"W:1:hangup:1"} << "sim"
-        << 6 << "transfer-failed" << "Ошибка записи" << 1 << -1;
+        << 6 << "transfer-failed"
+        << "Ошибка записи" << 1 << -1;
 }
 
 void TestCliExitCodes::endsWithItsOwnCode() {

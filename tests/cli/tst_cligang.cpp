@@ -28,8 +28,8 @@ void TestCliGang::faultOnOneDeviceFailsOnlyThatDevice() {
                      QStringLiteral("30")};
     for (int i = 0; i < Devices; ++i) {
         // Sector 2 of one device is never acknowledged.
-        devices.push_back(StartSim(i == Faulty ? QStringList{QStringLiteral("W:2:noreply:-1")}
-                                               : QStringList{}));
+        devices.push_back(
+            StartSim(i == Faulty ? QStringList{QStringLiteral("W:2:noreply:-1")} : QStringList{}));
         QVERIFY(devices.back());
         args << QStringLiteral("--port") << devices.back()->slavePath();
     }

@@ -17,7 +17,7 @@ private slots:
 void TestCliInterrupt::stopsAtTheNextSector_data() {
     QTest::addColumn<QString>("command");
     QTest::addColumn<int>("signal");
-    QTest::addColumn<bool>("oldOutput"); // read: an output file exists beforehand
+    QTest::addColumn<bool>("oldOutput");         // read: an output file exists beforehand
     QTest::addColumn<int>("framesBeforeSignal"); // -1: before the device is switched on
     QTest::newRow("write, Ctrl+C") << "write" << SIGINT << false << 3;
     QTest::newRow("write, SIGTERM") << "write" << SIGTERM << false << 3;
@@ -44,9 +44,9 @@ void TestCliInterrupt::stopsAtTheNextSector() {
         QVERIFY(WriteWholeFile(file, before));
 
     TChildProcess child;
-    QVERIFY(child.Start(QStringLiteral(VENDRIK_CLI_BIN),
-                        {command, file, QStringLiteral("--port"), device.slavePath(),
-                         QStringLiteral("--json")}));
+    QVERIFY(child.Start(
+        QStringLiteral(VENDRIK_CLI_BIN),
+        {command, file, QStringLiteral("--port"), device.slavePath(), QStringLiteral("--json")}));
     auto frames = [&] {
         const sim::SimStats s = device.stats();
         return read ? s.readRequests : s.writeFrames;
@@ -64,7 +64,8 @@ void TestCliInterrupt::stopsAtTheNextSector() {
     QVERIFY2(child.ExitCode() == 130, child.Error.constData());
     // The sector under way may finish (with its retry); nothing after it is started.
     const int atExit = frames();
-    QVERIFY2(atExit <= atSignal + 2, qPrintable(QStringLiteral("%1 -> %2").arg(atSignal).arg(atExit)));
+    QVERIFY2(atExit <= atSignal + 2,
+             qPrintable(QStringLiteral("%1 -> %2").arg(atSignal).arg(atExit)));
     const QJsonObject j = QJsonDocument::fromJson(child.Output).object();
     QCOMPARE(j["outcome"].toString(), QStringLiteral("interrupted"));
     QVERIFY(j["sectorsDone"].toInt() < j["sectorsTotal"].toInt());

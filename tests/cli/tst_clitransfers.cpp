@@ -84,8 +84,8 @@ void TestCliTransfers::compareCountsDifferingBytes_data() {
     QList<int> many;
     for (int i = 0; i < 12; ++i)
         many.append(100 + i * 50);
-    QTest::newRow("three bytes, first sector and last") << 3000 << QList<int>{0, 1, 2999} << 3
-                                                        << QList<int>{0, 1, 2999};
+    QTest::newRow("three bytes, first sector and last")
+        << 3000 << QList<int>{0, 1, 2999} << 3 << QList<int>{0, 1, 2999};
     QTest::newRow("twelve: the first eight named") << 3000 << many << 12 << many.mid(0, 8);
 }
 
@@ -141,9 +141,9 @@ void TestCliTransfers::verifyReadsBackWhatWasWritten() {
     const QString file = dir_.filePath(QStringLiteral("verify.bin"));
     QVERIFY(WriteWholeFile(file, Pattern(size, 9)));
 
-    const CliRun r = RunCli({QStringLiteral("write"), file, QStringLiteral("--port"),
-                             device->slavePath(), QStringLiteral("--verify"),
-                             QStringLiteral("--json")});
+    const CliRun r =
+        RunCli({QStringLiteral("write"), file, QStringLiteral("--port"), device->slavePath(),
+                QStringLiteral("--verify"), QStringLiteral("--json")});
     QVERIFY2(r.code == code, r.err.constData());
     const QJsonObject j = r.json();
     QCOMPARE(j["exitCode"].toInt(), code);
