@@ -105,8 +105,7 @@ TGangResult RunGang(const QString& Program, const TArguments& Args, TStopSignals
             TRunResult& r = gang.devices[qsizetype(i)];
             r = ChildResult(*children[i], Args, Args.ports[qsizetype(i)]);
             if (!Args.quiet) {
-                std::fprintf(stderr, "%s: %s\n",
-                             r.device.isEmpty() ? qPrintable(r.port) : qPrintable(r.device),
+                std::fprintf(stderr, "%s: %s\n", PortLabel(r).toUtf8().constData(),
                              OutcomeText(r.code).toUtf8().constData());
                 std::fflush(stderr);
             }

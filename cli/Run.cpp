@@ -341,10 +341,8 @@ bool LoadProgramForRun(const QString& File, TRunResult& Result) {
 }
 
 QString SummaryLine(const TRunResult& r) {
-    const int com = ComNumber(r.port);
-    const QString where = com ? QStringLiteral("COM%1 (%2)").arg(com).arg(r.device) : r.device;
     QString line = QStringLiteral("%1: %2, секторов %3 из %4, повторов %5, %6 с")
-                       .arg(where, OutcomeText(r.code))
+                       .arg(PortLabel(r), OutcomeText(r.code))
                        .arg(r.sectorsDone)
                        .arg(r.sectorsTotal)
                        .arg(r.retries)

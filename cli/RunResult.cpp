@@ -1,5 +1,7 @@
 #include "cli/RunResult.h"
 
+#include "cli/Arguments.h"
+
 #include <QJsonArray>
 #include <array>
 
@@ -44,6 +46,12 @@ QString OutcomeText(TExitCode Code) {
         if (o.code == Code)
             return QString::fromUtf8(o.text);
     return QString::number(int(Code));
+}
+
+QString PortLabel(const TRunResult& r) {
+    const QString device = r.device.isEmpty() ? r.port : r.device;
+    const int com = ComNumber(r.port);
+    return com ? QStringLiteral("COM%1 (%2)").arg(com).arg(device) : device;
 }
 
 QJsonObject ToJson(const TRunResult& r) {

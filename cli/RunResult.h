@@ -46,6 +46,9 @@ struct TRunResult {
     QStringList messages; // what went to standard error, in order
 };
 
+// "COM1 (/dev/pts/3)" for a port given by number, else the device.
+QString PortLabel(const TRunResult& Result);
+
 QJsonObject ToJson(const TRunResult& Result);
 // Fields missing from the object keep their defaults.
 TRunResult FromJson(const QJsonObject& Object);
