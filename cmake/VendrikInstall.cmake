@@ -39,10 +39,11 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "programmer for the Meldor-2 measuring dev
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Vendrik writes a program into the Meldor-2 measuring device over an RS-232
 serial line and reads it back. Its user interface is in Russian.
 .
-The package also holds vendrik-cli, which writes, reads and compares devices
-from scripts, up to eight at once, vendrik-port, which lists serial ports, points the
-program's COM1-COM8 at them and explains why a port does not open, and
-meldor2-sim, a simulated device to try the program without hardware.")
+The package also holds vendrik-cli, which writes, reads and compares
+devices from scripts, up to eight at once; vendrik-port, which lists
+serial ports, points the program's COM1-COM8 at them and explains why a
+port does not open; and meldor2-sim, a simulated device to try the
+program without hardware.")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
