@@ -1,6 +1,7 @@
 // Gang programming: eight simulated devices written at once, each by its own process,
 // one of them faulty.
 
+#include "platform/SerialDevice.h"
 #include "tests/cli/CliRig.h"
 
 #include <QJsonArray>
@@ -11,6 +12,7 @@ class TestCliGang : public QObject {
 private slots:
     void faultOnOneDeviceFailsOnlyThatDevice_data();
     void faultOnOneDeviceFailsOnlyThatDevice();
+    void ctrlCReachesEveryDevice();
 };
 
 void TestCliGang::faultOnOneDeviceFailsOnlyThatDevice_data() {
@@ -79,6 +81,38 @@ void TestCliGang::faultOnOneDeviceFailsOnlyThatDevice() {
                  qPrintable(row));
     }
     QVERIFY(lines.last().contains(QStringLiteral("не все приборы готовы")));
+}
+
+void TestCliGang::ctrlCReachesEveryDevice() {
+    constexpr int Devices = 3;
+    std::vector<std::unique_ptr<sim::SimDevice>> devices;
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("gang.bin"));
+    QVERIFY(WriteWholeFile(file, Pattern(40 * 256, 2)));
+    QStringList args{QStringLiteral("write"), file, QStringLiteral("--json")};
+    for (int i = 0; i < Devices; ++i) {
+        devices.push_back(StartSim());
+        QVERIFY(devices.back());
+        args << QStringLiteral("--port") << devices.back()->slavePath();
+    }
+    TChildProcess gang;
+    QVERIFY(gang.Start(QStringLiteral(VENDRIK_CLI_BIN), args));
+    for (const auto& d : devices)
+        QTRY_VERIFY_WITH_TIMEOUT(d->stats().writeFrames >= 2, 20000);
+    // Only the parent is signalled, as a service manager or kill(1) would do it.
+    gang.Interrupt();
+    QVERIFY(gang.WaitForExit(20000));
+    QCOMPARE(gang.ExitCode(), 130);
+    const QJsonObject j = QJsonDocument::fromJson(gang.Output).object();
+    QCOMPARE(j["outcome"].toString(), QStringLiteral("interrupted"));
+    const QJsonArray list = j["devices"].toArray();
+    QCOMPARE(list.size(), Devices);
+    for (int i = 0; i < Devices; ++i) {
+        QCOMPARE(list[i].toObject()["outcome"].toString(), QStringLiteral("interrupted"));
+        QVERIFY(devices[size_t(i)]->stats().writeFrames < 40);
+        TSerialDevice port;
+        QVERIFY(port.Open(devices[size_t(i)]->slavePath()));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCliGang)
