@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -81,15 +82,19 @@ TGangResult RunGang(const QString& Program, const TArguments& Args, TStopSignals
 
     bool interrupted = false;
     QEventLoop loop;
-    QSocketNotifier stopNotifier(Stop.Descriptor(), QSocketNotifier::Read);
-    QObject::connect(&stopNotifier, &QSocketNotifier::activated, [&] {
+    std::optional<QSocketNotifier> stopNotifier;
+    if (Stop.Descriptor() >= 0)
+        stopNotifier.emplace(Stop.Descriptor(), QSocketNotifier::Read);
+    auto onStop = [&] {
         if (!Stop.Take())
             return;
         interrupted = true;
         // Each child stops at its next sector and closes its port.
         for (auto& child : children)
             child->Interrupt();
-    });
+    };
+    if (stopNotifier)
+        QObject::connect(&*stopNotifier, &QSocketNotifier::activated, onStop);
     QTimer poll;
     poll.setTimerType(Qt::PreciseTimer);
     auto collect = [&] {

@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -47,7 +48,7 @@ public:
 
     TPassEnd Pass(bool Write, int Total, TRunResult& Result) {
         total_ = Total;
-        waited_ = transferring_ = finished_ = timedOut_ = false;
+        waited_ = transferring_ = finished_ = false;
         lastPosition_ = 0;
         stoppedBetweenSectors_ = false;
         transferClock_.invalidate();
@@ -73,7 +74,6 @@ public:
         return ok ? TPassEnd::Done : TPassEnd::Failed;
     }
 
-    bool Interrupted() const { return interrupted_; }
     // Sectors that passed in the last pass.
     int SectorsDone() const {
         if (status_ == TextDataWritten || status_ == TextDataRead)
@@ -114,16 +114,17 @@ public:
         waited_ = true;
         looping_ = true;
         waitClock_.start();
-        QSocketNotifier stopNotifier(stop_.Descriptor(), QSocketNotifier::Read);
-        QObject::connect(&stopNotifier, &QSocketNotifier::activated, [this] { OnStop(); });
+        std::optional<QSocketNotifier> stopNotifier;
+        if (stop_.Descriptor() >= 0) {
+            stopNotifier.emplace(stop_.Descriptor(), QSocketNotifier::Read);
+            QObject::connect(&*stopNotifier, &QSocketNotifier::activated, [this] { OnStop(); });
+        }
         QTimer waitTimer;
         waitTimer.setSingleShot(true);
         waitTimer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&waitTimer, &QTimer::timeout, [this] {
-            if (transferring_ || finished_)
-                return;
-            timedOut_ = true;
-            loop_.quit();
+            if (!transferring_ && !finished_)
+                loop_.quit();
         });
         if (waitMs_ >= 0)
             waitTimer.start(waitMs_);
@@ -180,7 +181,7 @@ private:
     int lastPosition_ = 0;
     bool stoppedBetweenSectors_ = false;
     bool waited_ = false, looping_ = false, transferring_ = false, finished_ = false;
-    bool timedOut_ = false, interrupted_ = false;
+    bool interrupted_ = false;
     QString status_;
     QEventLoop loop_;
     QElapsedTimer waitClock_, transferClock_;
