@@ -45,18 +45,25 @@ bool Drain(int& fd, QByteArray& into) {
 
 } // namespace
 
+std::vector<char*> ExecArguments(const QString& Program, const QStringList& Args,
+                                 QList<QByteArray>& Storage) {
+    Storage = {QFile::encodeName(Program)};
+    for (const QString& a : Args)
+        Storage.append(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& a : Storage)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
 bool TChildProcess::Start(const QString& Program, const QStringList& Args) {
     if (pid_ > 0)
         return false;
     // Everything the child needs is made before the fork: after it, in a process with
     // threads, only async-signal-safe calls are allowed until the exec.
-    QList<QByteArray> args{QFile::encodeName(Program)};
-    for (const QString& a : Args)
-        args.append(a.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    QList<QByteArray> storage;
+    std::vector<char*> argv = ExecArguments(Program, Args, storage);
 
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0)

@@ -4,8 +4,16 @@
 // parent's locking afterwards (tests/tsan/qprocess_child.cpp).
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
+#include <vector>
+
+// The argument vector for exec: Program, then Args, then a null pointer. The strings live
+// in Storage, which must outlast the vector; made before a fork, as nothing may be
+// allocated between the fork and the exec.
+std::vector<char*> ExecArguments(const QString& Program, const QStringList& Args,
+                                 QList<QByteArray>& Storage);
 
 class TChildProcess {
 public:

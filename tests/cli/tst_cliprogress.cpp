@@ -23,13 +23,8 @@ QByteArray RunOnTerminal(const QStringList& Args, int& Code) {
     PtyPair pty;
     if (!pty.ok())
         return {};
-    QList<QByteArray> args{QByteArrayLiteral(VENDRIK_CLI_BIN)};
-    for (const QString& a : Args)
-        args.append(a.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    QList<QByteArray> storage;
+    std::vector<char*> argv = ExecArguments(QStringLiteral(VENDRIK_CLI_BIN), Args, storage);
     const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     const pid_t pid = ::fork();
     if (pid == 0) {
