@@ -1,8 +1,15 @@
 #include "app/Application.h"
 
-#include "app/ErrorReport.h"
+#include "app/RealMessageBox.h"
+#include "base/ErrorReport.h"
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int& argc, char** argv)
+    : QApplication(argc, argv), previousBox_(InstallMessageBox(ShowRealMessageBox)) {}
+
+// No box may be built once the toolkit is gone.
+TApplication::~TApplication() {
+    InstallMessageBox(std::move(previousBox_));
+}
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {

@@ -1,7 +1,10 @@
 #pragma once
-// The application object: an error that escapes the handling of any event (a window
-// message, a queued or blocking cross-thread call) goes to the general error report and
-// the message loop carries on.
+// The application object of the window program: an error that escapes the handling of
+// any event (a window message, a queued or blocking cross-thread call) goes to the general
+// error report and the message loop carries on. While it exists, message boxes are the
+// real ones.
+
+#include "base/MessageBox.h"
 
 #include <QApplication>
 
@@ -9,5 +12,9 @@ class TApplication : public QApplication {
     Q_OBJECT
 public:
     TApplication(int& argc, char** argv);
+    ~TApplication() override;
     bool notify(QObject* receiver, QEvent* event) override;
+
+private:
+    MessageBoxHandler previousBox_;
 };

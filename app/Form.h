@@ -3,11 +3,9 @@
 // (before the window is displayed), close query, close and destroy. Components such
 // as the stored-settings one replace a hook and call the one they replaced.
 
-#include <QWidget>
-#include <functional>
+#include "base/Events.h"
 
-using TNotifyEvent = std::function<void(QObject* Sender)>;
-using TCloseQueryEvent = std::function<void(QObject* Sender, bool& CanClose)>;
+#include <QWidget>
 
 class TForm : public QWidget {
     Q_OBJECT

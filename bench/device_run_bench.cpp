@@ -14,7 +14,7 @@
 // sent again.
 
 #include "app/Application.h"
-#include "app/MessageBox.h"
+#include "base/MessageBox.h"
 #include "comm/VaComm.h"
 #include "programmer/ProgramFiles.h"
 #include "programmer/ProgramImage.h"

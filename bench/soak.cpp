@@ -14,8 +14,8 @@
 //   soak [--runs N] [--seed S] [--warmup W] [--rss-tolerance-kib K]
 
 #include "app/Application.h"
-#include "app/ErrorReport.h"
-#include "app/MessageBox.h"
+#include "base/ErrorReport.h"
+#include "base/MessageBox.h"
 #include "comm/VaComm.h"
 #include "comm/VaCommTesting.h"
 #include "programmer/ProgramImage.h"

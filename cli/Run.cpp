@@ -1,7 +1,7 @@
 #include "cli/Run.h"
 
-#include "app/ErrorReport.h"
-#include "app/MessageBox.h"
+#include "base/ErrorReport.h"
+#include "base/MessageBox.h"
 #include "cli/Progress.h"
 #include "comm/VaComm.h"
 #include "platform/SerialNames.h"

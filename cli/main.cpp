@@ -5,6 +5,7 @@
 #include "cli/Arguments.h"
 #include "cli/Gang.h"
 #include "cli/Run.h"
+#include "base/CoreApplication.h"
 #include "platform/StopSignals.h"
 
 #include <QCoreApplication>
@@ -27,7 +28,8 @@ void PrintText(const QString& Text) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    // No widget anywhere: Qt Core alone, and every message box goes to standard error.
+    TCoreApplication app(argc, argv);
     QString error;
     const std::optional<TArguments> args = ParseArguments(app.arguments().mid(1), error);
     if (!args) {

@@ -1,6 +1,6 @@
 #include "comm/VaComm.h"
 
-#include "app/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "comm/VaCommSession.h"
 #include "comm/VaCommTesting.h"
 #include "comm/VaCommThreads.h"
@@ -275,7 +275,7 @@ void TVaCustomComm::CreateHandle() {
     const QString cantOpen = QStringLiteral("Can't open specified device %1").arg(shown) +
                              QStringLiteral(" (Error %d, %s)");
     // The wake-up descriptors come first: without them the threads could never be woken.
-    auto session = std::make_shared<TVaCommSession>();
+    auto session = std::make_shared<TVaCommSession>(directWrite_ ? 0 : buffers_.WriteSize());
     if (!session->EventsReady())
         RaiseCommError(cantOpen);
     if (!session->Device.Open(ResolveSerialDevice(name))) {
@@ -296,8 +296,6 @@ void TVaCustomComm::CreateHandle() {
     // The threads start at the opener's priority, which is their normal one.
     session->BaseNice = CurrentThreadNice();
     session->HasWriteThread = !directWrite_;
-    if (session->HasWriteThread)
-        session->Queue = TVaCommBuffer(buffers_.WriteSize());
     std::lock_guard lock(ReadLock);
     std::lock_guard sessionLock(sessionLock_);
     session_ = std::move(session);
@@ -436,7 +434,7 @@ void TVaCustomComm::Purge(quint32 Flags) {
         return;
     TVaCommSession& s = *session_;
     if (Flags != (PURGE_RXABORT | PURGE_RXCLEAR) && s.HasWriteThread)
-        ClearQueue();
+        s.Queue.Clear();
     const bool input = Flags & PURGE_RXCLEAR;
     CheckCommResult(s.Device.Flush(input, Flags & PURGE_TXCLEAR),
                     QStringLiteral("Error clearing buffers (%d), %s"));
@@ -456,51 +454,28 @@ int TVaCustomComm::WriteBuf(const void* Buffer, int Count) {
         return 0;
     if (s->DirectWrite)
         return DirectWriteBuf(*s, Buffer, Count);
-    const int queued = Enqueue(*s, Buffer, Count);
-    if (queued >= 0)
-        return queued;
+    // Never more than the queue was built for, whatever WriteSize says now; closing ends
+    // the wait for room.
+    switch (s->Queue.Push(Buffer, Count, buffers_.WriteSize(), buffers_.WriteTimeout())) {
+    case TPushOutcome::Queued:
+        return Count;
+    case TPushOutcome::Closed:
+        return 0;
+    case TPushOutcome::NoRoom:
+        break;
+    }
     SetLastError(0);
     RaiseCommError(QStringLiteral("Output buffer is full. Please check comm status."));
 }
 
-int TVaCustomComm::Enqueue(TVaCommSession& S, const void* P, int N) {
-    std::unique_lock lock(S.WriteLock);
-    // Waits for room (bounded by WriteTimeout) instead of spinning, and never admits more
-    // than the queue was built for, whatever WriteSize says now. Closing ends the wait.
-    const int limit = qMin(S.Queue.Capacity(), buffers_.WriteSize());
-    const auto ready = [&] { return S.Stopped || qint64(S.Queue.Size()) + N <= limit; };
-    if (!ready() &&
-        !S.QueueRoom.wait_for(lock, std::chrono::milliseconds(buffers_.WriteTimeout()), ready))
-        return -1;
-    if (S.Stopped)
-        return 0;
-    S.Queue.Append(P, N);
-    S.DataReady.Signal();
-    return N;
-}
-
-void TVaCustomComm::ClearQueue() {
-    TVaCommSession& s = *session_;
-    // The thread acknowledges first, so it is not between reading and trimming the
-    // queue; the first acknowledgement stays valid for every later purge.
-    s.PurgeRequest.Signal();
-    if (s.PurgeDone.WaitFor(2000) != TVaHandleObject::WaitSignaled)
-        return;
-    {
-        std::lock_guard lock(s.WriteLock);
-        s.Queue.Clear();
-    }
-    s.QueueRoom.notify_all();
-}
-
 int TVaCustomComm::DirectWriteBuf(TVaCommSession& S, const void* Buffer, int Count) {
-    std::lock_guard lock(S.WriteLock);
+    const TTransmitQueue::TTurn turn = S.Queue.Hold();
     const char* p = static_cast<const char*>(Buffer);
     int done = 0;
     const QDeadlineTimer deadline(buffers_.ReadTimeout(), Qt::PreciseTimer);
     while (done < Count) {
-        // Checked under the lock: once Stop has taken it, the device is not written.
-        if (S.Stopped)
+        // Checked in the turn: once the session is stopped, the device is not written.
+        if (turn.Closed())
             return 0;
         const int n = S.Device.Write(p + done, Count - done);
         if (n < 0)
@@ -510,9 +485,7 @@ int TVaCustomComm::DirectWriteBuf(TVaCommSession& S, const void* Buffer, int Cou
             break;
         if (deadline.hasExpired())
             return 0; // not accepted in time
-        int ready = 0;
-        S.Device.Wait(TSerialDevice::Writable, {S.StopRequest.Fd()}, int(deadline.remainingTime()),
-                      ready);
+        S.Device.Wait(TSerialDevice::Writable, {S.Queue.Closing()}, int(deadline.remainingTime()));
     }
     return done;
 }

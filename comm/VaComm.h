@@ -4,7 +4,7 @@
 // queue written by a background thread, block and text reads, purging, and a delay that
 // keeps the user interface alive.
 
-#include "app/Form.h" // TNotifyEvent
+#include "base/Events.h"
 #include "comm/VaCommError.h"
 #include "comm/VaSettings.h"
 #include "comm/VaSync.h"
@@ -156,6 +156,9 @@ public:
 
     // Dispatch of one completed event wait (user-interface thread).
     void DispatchEvents(quint32 Events);
+    // The write thread's notifications (user-interface thread): what a handler raises
+    // escapes to the caller.
+    void DispatchWriteEvents(quint32 Events) { HandleEvents(Events); }
     bool CheckLineErrors();
 
 protected:
@@ -172,17 +175,10 @@ protected:
     void ApplyEventMask();
 
 private:
-    friend struct TVaCommSession;
-    friend class TVaCommEventThread;
-    friend class TVaCommWriteThread;
     void BuffersChanged();
     // The current opening, or empty; any thread. A call holding it completes on that
     // opening even if another thread closes the port meanwhile.
     std::shared_ptr<TVaCommSession> Session() const;
-    // Transmit queue of the write thread: N when queued, 0 when the opening was closed
-    // meanwhile, -1 when no room came within WriteTimeout.
-    int Enqueue(TVaCommSession& S, const void* P, int N);
-    void ClearQueue();
     // The bytes accepted; 0 when not accepted in time or the opening was closed.
     int DirectWriteBuf(TVaCommSession& S, const void* Buffer, int Count);
 
@@ -190,7 +186,7 @@ private:
     // Guards session_ for calls outside ReadLock; changed under both.
     mutable std::mutex sessionLock_;
     // Guards reads, line status, purging and the stopping of the threads; taken before
-    // the session's WriteLock, never after it.
+    // the lock of the session's transmit queue, never after it.
     TVaCriticalSection ReadLock;
     quint32 eventMask_ = 0;
     bool autoOpen_ = false;

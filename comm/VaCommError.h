@@ -2,7 +2,7 @@
 // The serial link's one exception and the helpers that raise it with the platform's
 // last error code and its system text.
 
-#include "app/Exception.h"
+#include "base/Exception.h"
 
 #include <QString>
 

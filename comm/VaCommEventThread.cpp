@@ -42,81 +42,104 @@ void TVaCommEventThread::Execute() {
         s.EventTid = CurrentThreadId();
         SetThreadRelativePriority(s.EventTid, s.BaseNice, s.EventPriority);
     }
-
-    const bool watchRx = s.EventMask & EV_RXCHAR;
-    const bool watchErr = s.EventMask & EV_ERR;
-    TSerialDevice::Counters errorBase;
+    watchRx_ = s.EventMask & EV_RXCHAR;
+    watchErr_ = s.EventMask & EV_ERR;
     quint32 errors = 0;
-    s.Device.LineErrors(errorBase, errors);
-
-    int lingering = 0;  // bytes left unread after the last notification
-    bool again = false; // bytes arrived during the last notification and wait
-    bool hungUp = false;
+    s.Device.LineErrors(errorBase_, errors);
 
     while (!s.Stopped) {
-        quint32 events = 0;
-        if (hungUp || !(watchRx || watchErr)) {
-            // Nothing this platform can report: only a stop ends the wait.
-            WaitForEvents({s.WaitSignal.Fd()}, -1);
-            continue;
-        }
-        if (again) {
-            events |= EV_RXCHAR;
-            again = false;
-        } else if (!watchRx) {
-            if (WaitForEvents({s.WaitSignal.Fd()}, ErrorCheckMs) == 0)
-                continue;
-        } else if (lingering > 0) {
-            if (WaitForEvents({s.WaitSignal.Fd()}, LingerCheckMs) == 0)
-                continue;
-            int waiting = 0;
-            if (!s.Device.InQueue(waiting)) {
-                hungUp = true;
-                continue;
-            }
-            if (waiting > lingering)
-                events |= EV_RXCHAR;
-            lingering = waiting;
-        } else {
-            int ready = 0;
-            const int r = s.Device.Wait(TSerialDevice::Readable, {s.WaitSignal.Fd()}, -1, ready);
-            if (r == 0)
-                continue;
-            if (r != -1) { // the wait itself failed: do not spin on it
-                WaitForEvents({s.WaitSignal.Fd()}, ErrorCheckMs);
-                continue;
-            }
-            if (ready & TSerialDevice::HungUp) {
-                // Reported ready forever from now on: stop waiting on the device.
-                hungUp = true;
-                continue;
-            }
-            if (ready & TSerialDevice::Readable)
-                events |= EV_RXCHAR;
-        }
-        if (watchErr && s.Device.LineErrors(errorBase, errors) && errors != 0)
-            events |= EV_ERR;
-        if (!watchRx)
-            events &= ~quint32(EV_RXCHAR);
+        const unsigned events = NextEvents();
         if (events == 0)
             continue;
-
-        int before = 0;
-        s.Device.InQueue(before);
-        const quint64 consumedBefore = s.RxConsumed;
-        const quint32 purgesBefore = s.RxPurges;
+        const TRxMark before = Mark();
         if (!Deliver(events))
             break;
-        int after = 0;
-        if (!s.Device.InQueue(after)) {
-            hungUp = true;
-            continue;
-        }
-        // Bytes that came in while the handler ran are notified once more at once;
-        // bytes it merely left are notified again only when more arrive.
-        const qint64 consumed = qint64(s.RxConsumed - consumedBefore);
-        const qint64 arrived = s.RxPurges != purgesBefore ? after : after - (before - consumed);
-        again = watchRx && after > 0 && arrived > 0;
-        lingering = again ? 0 : after;
+        AccountFor(before);
     }
+}
+
+unsigned TVaCommEventThread::NextEvents() {
+    TVaCommSession& s = *s_;
+    if (hungUp_ || !(watchRx_ || watchErr_)) {
+        // Nothing this platform can report: only a stop ends the wait.
+        WaitForEvents({s.WaitSignal.Fd()}, -1);
+        return 0;
+    }
+    const std::optional<unsigned> received = ReceivedEvents();
+    if (!received)
+        return 0;
+    unsigned events = *received;
+    quint32 errors = 0;
+    if (watchErr_ && s.Device.LineErrors(errorBase_, errors) && errors != 0)
+        events |= EV_ERR;
+    if (!watchRx_)
+        events &= ~unsigned(EV_RXCHAR);
+    return events;
+}
+
+std::optional<unsigned> TVaCommEventThread::ReceivedEvents() {
+    TVaCommSession& s = *s_;
+    const TEventFd* stop = s.WaitSignal.Fd();
+    if (again_) {
+        again_ = false;
+        return EV_RXCHAR;
+    }
+    if (!watchRx_) {
+        if (WaitForEvents({stop}, ErrorCheckMs).outcome == TWaitOutcome::Event)
+            return std::nullopt;
+        return 0;
+    }
+    if (lingering_ > 0) {
+        if (WaitForEvents({stop}, LingerCheckMs).outcome == TWaitOutcome::Event)
+            return std::nullopt;
+        int waiting = 0;
+        if (!s.Device.InQueue(waiting)) {
+            hungUp_ = true;
+            return std::nullopt;
+        }
+        const bool arrived = waiting > lingering_;
+        lingering_ = waiting;
+        return arrived ? unsigned(EV_RXCHAR) : 0u;
+    }
+    const TWaitResult woken = s.Device.Wait(TSerialDevice::Readable, {stop}, -1);
+    switch (woken.outcome) {
+    case TWaitOutcome::Event:
+        return std::nullopt;
+    case TWaitOutcome::TimedOut:
+    case TWaitOutcome::Failed:
+        // Do not spin on a wait that keeps failing.
+        WaitForEvents({stop}, ErrorCheckMs);
+        return std::nullopt;
+    case TWaitOutcome::DeviceReady:
+        break;
+    }
+    if (woken.ready & TSerialDevice::HungUp) {
+        hungUp_ = true;
+        return std::nullopt;
+    }
+    return (woken.ready & TSerialDevice::Readable) ? unsigned(EV_RXCHAR) : 0u;
+}
+
+TVaCommEventThread::TRxMark TVaCommEventThread::Mark() const {
+    TRxMark mark;
+    s_->Device.InQueue(mark.waiting);
+    mark.consumed = s_->RxConsumed;
+    mark.purges = s_->RxPurges;
+    return mark;
+}
+
+void TVaCommEventThread::AccountFor(const TRxMark& Before) {
+    const TVaCommSession& s = *s_;
+    int after = 0;
+    if (!s_->Device.InQueue(after)) {
+        hungUp_ = true;
+        return;
+    }
+    // Bytes that came in while the handler ran are notified once more at once; bytes it
+    // merely left are notified again only when more arrive.
+    const qint64 consumed = qint64(s.RxConsumed - Before.consumed);
+    const qint64 arrived =
+        s.RxPurges != Before.purges ? after : after - (Before.waiting - consumed);
+    again_ = watchRx_ && after > 0 && arrived > 0;
+    lingering_ = again_ ? 0 : after;
 }

@@ -2,26 +2,7 @@
 #include "comm/VaCommThreads.h"
 
 #include <QSocketNotifier>
-#include <cstring>
 #include <deque>
-
-void TVaCommBuffer::Append(const void* P, int N) {
-    if (N <= 0)
-        return;
-    std::memcpy(data_.data() + size_, P, size_t(N));
-    size_ += N;
-}
-
-void TVaCommBuffer::Remove(int N) {
-    if (N <= 0)
-        return;
-    if (N >= size_) {
-        size_ = 0;
-        return;
-    }
-    std::memmove(data_.data(), data_.constData() + N, size_t(size_ - N));
-    size_ -= N;
-}
 
 void TVaCommSession::Stop() {
     {
@@ -29,23 +10,13 @@ void TVaCommSession::Stop() {
         Stopped = true;
     }
     callDone_.notify_all();
-    // Signalled first: a direct write waiting for the device wakes on it and lets go of
-    // the lock taken below.
     WaitSignal.Signal();
-    StopRequest.Signal();
-    {
-        // Taken so a write in progress finishes before the port lets the device go, and
-        // so a write waiting for room either sees the stop or is waiting when told.
-        std::lock_guard lock(WriteLock);
-    }
-    QueueRoom.notify_all();
+    // Wakes the write thread; a direct write in progress ends before this returns.
+    Queue.Close();
 }
 
 bool TVaCommSession::EventsReady() const {
-    for (const TVaWaitEvent* e : {&WaitSignal, &DataReady, &StopRequest, &PurgeRequest, &PurgeDone})
-        if (!e->Fd()->IsValid())
-            return false;
-    return true;
+    return WaitSignal.Fd()->IsValid() && Queue.IsValid();
 }
 
 namespace {

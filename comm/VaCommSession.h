@@ -5,12 +5,12 @@
 // while Close makes the port forget the session at once. Close also lets the device go
 // at once: the number then refers to /dev/null until the last holder closes it.
 
+#include "comm/TransmitQueue.h"
 #include "comm/VaSync.h"
 #include "comm/VaTypes.h"
 #include "platform/EventFd.h"
 #include "platform/SerialDevice.h"
 
-#include <QByteArray>
 #include <QObject>
 #include <atomic>
 #include <condition_variable>
@@ -22,25 +22,10 @@
 class TVaCustomComm;
 class TVaCallDispatcher;
 
-// The transmit queue: oldest bytes first, from offset 0, never resized.
-class TVaCommBuffer {
-public:
-    explicit TVaCommBuffer(int Capacity = 0) : data_(Capacity > 0 ? Capacity : 0, '\0') {}
-    int Capacity() const { return int(data_.size()); }
-    int Size() const { return size_; }
-    const char* Data() const { return data_.constData(); }
-    // The caller checked the room.
-    void Append(const void* P, int N);
-    // Removing more than is queued leaves the queue empty.
-    void Remove(int N);
-    void Clear() { size_ = 0; }
-
-private:
-    QByteArray data_;
-    int size_ = 0;
-};
-
 struct TVaCommSession : std::enable_shared_from_this<TVaCommSession> {
+    // QueueCapacity 0: no write thread, writes go to the device directly.
+    explicit TVaCommSession(int QueueCapacity = 0) : Queue(QueueCapacity) {}
+
     TSerialDevice Device;
     std::atomic<bool> Stopped{false};
     // Fixed before the port publishes the session.
@@ -70,15 +55,13 @@ struct TVaCommSession : std::enable_shared_from_this<TVaCommSession> {
 
     // Write thread.
     bool HasWriteThread = false; // fixed before the session is published
-    std::mutex WriteLock;        // guards Queue; also serialises direct writes
-    std::condition_variable QueueRoom;
-    TVaCommBuffer Queue;
-    TVaWaitEvent DataReady, StopRequest, PurgeRequest, PurgeDone;
+    // Also gives direct writes their turns; closed by Stop.
+    TTransmitQueue Queue;
     std::atomic<int> WriteTid{0};
     std::atomic<int> WritePriority{0}; // relative priority, -15 .. 15
 
     // Marks the session stopped and wakes both threads and any waiting call, including a
-    // write waiting for room in the queue.
+    // write waiting for room in the queue; returns once no write is in progress.
     void Stop();
 
     // Runs Fn on the user-interface thread and blocks until it has run there or the

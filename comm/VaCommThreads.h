@@ -2,8 +2,13 @@
 // The two background threads of an open port. Each runs detached, holds only the
 // session and ends by itself once the session is stopped.
 
+#include "platform/EventFd.h"
+#include "platform/SerialDevice.h"
+
+#include <QtGlobal>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <thread>
 
 struct TVaCommSession;
@@ -36,9 +41,29 @@ public:
     void ReleaseSession() { s_.reset(); }
 
 private:
+    // What the receive side stood at when a notification was handed over.
+    struct TRxMark {
+        int waiting = 0;
+        quint64 consumed = 0;
+        quint32 purges = 0;
+    };
+    // Waits for the next events to notify; 0 when this round has none.
+    unsigned NextEvents();
+    // EV_RXCHAR when bytes are to be notified, 0 when not; nothing when the round ends
+    // here, before line errors are looked for.
+    std::optional<unsigned> ReceivedEvents();
+    TRxMark Mark() const;
+    // After a notification: whether bytes came in meanwhile, and what it left unread.
+    void AccountFor(const TRxMark& Before);
     // Hands Events to the port's dispatch; false when the thread is to end.
     bool Deliver(unsigned Events);
+
     std::shared_ptr<TVaCommSession> s_;
+    bool watchRx_ = false, watchErr_ = false;
+    TSerialDevice::Counters errorBase_;
+    int lingering_ = 0;   // bytes left unread after the last notification
+    bool again_ = false;  // bytes arrived during the last notification
+    bool hungUp_ = false; // the device reports ready forever: only a stop ends the wait
 };
 
 // Writes the transmit queue to the device and reports when it has drained.
@@ -50,8 +75,11 @@ public:
     void ReleaseSession() { s_.reset(); }
 
 private:
+    // Positions of the queue's events in the thread's waits.
+    static constexpr int ClosingEvent = 0, ClearEvent = 1, DataEvent = 2;
     bool Notify(unsigned Events);
-    void AcknowledgePurge();
+    // Acknowledges a purge the wait ended on; false when the queue is closing.
+    bool Serve(const TWaitResult& Woken);
     std::shared_ptr<TVaCommSession> s_;
 };
 

@@ -24,18 +24,22 @@ bool TVaCommWriteThread::Notify(unsigned Events) {
     // An error raised while the notification runs ends this thread.
     const std::exception_ptr error = s_->CallOnUiThread([s, Events] {
         if (s->Port)
-            s->Port->HandleEvents(Events);
+            s->Port->DispatchWriteEvents(Events);
     });
     return !error && !s_->Stopped;
 }
 
-void TVaCommWriteThread::AcknowledgePurge() {
-    s_->PurgeRequest.Reset();
-    s_->PurgeDone.Signal();
+bool TVaCommWriteThread::Serve(const TWaitResult& Woken) {
+    if (Woken.IsEvent(ClosingEvent))
+        return false;
+    if (Woken.IsEvent(ClearEvent))
+        s_->Queue.AcknowledgeClear();
+    return true;
 }
 
 void TVaCommWriteThread::Execute() {
     TVaCommSession& s = *s_;
+    TTransmitQueue& q = s.Queue;
     SetCurrentThreadName("comm-write");
     {
         std::lock_guard lock(s.PriorityLock);
@@ -45,64 +49,45 @@ void TVaCommWriteThread::Execute() {
 
     int retryMs = 0;
     while (!s.Stopped) {
-        const int woken =
-            WaitForEvents({s.StopRequest.Fd(), s.PurgeRequest.Fd(), s.DataReady.Fd()}, -1);
-        if (woken == 0)
+        const TWaitResult woken = WaitForEvents({q.Closing(), q.ClearRequest(), q.DataReady()}, -1);
+        if (!Serve(woken))
             break;
-        if (woken == 1) {
-            AcknowledgePurge();
+        if (woken.outcome != TWaitOutcome::Event) { // the wait failed: do not spin on it
+            WaitForEvents({q.Closing()}, FirstRetryMs);
             continue;
         }
-        if (woken != 2) {
-            WaitForEvents({s.StopRequest.Fd()}, FirstRetryMs);
+        if (!woken.IsEvent(DataEvent))
             continue;
-        }
 
         int written = 0;
         bool drained = false;
         {
-            std::lock_guard lock(s.WriteLock);
-            if (s.Stopped)
+            TTransmitQueue::TTurn queued = q.Take();
+            if (queued.Closed())
                 break;
-            if (s.Queue.Size() == 0) {
-                s.DataReady.Reset();
+            if (queued.Size() == 0)
                 continue;
-            }
-            // Non-blocking, so the lock is held only for the copy into the driver.
-            written = s.Device.Write(s.Queue.Data(), s.Queue.Size());
-            if (written > 0) {
-                s.Queue.Remove(written);
-                if (s.Queue.Size() == 0) {
-                    s.DataReady.Reset();
-                    drained = true;
-                }
-            }
+            // Non-blocking, so the turn lasts only for the copy into the driver.
+            written = s.Device.Write(queued.Data(), queued.Size());
+            if (written > 0)
+                drained = queued.Consume(written);
         }
         if (written > 0) {
-            s.QueueRoom.notify_all();
             retryMs = 0;
             if (drained && !Notify(EV_TXEMPTY))
                 break;
             continue;
         }
         if (written == 0) { // the driver is full: wait for room
-            int ready = 0;
-            const int r = s.Device.Wait(TSerialDevice::Writable,
-                                        {s.StopRequest.Fd(), s.PurgeRequest.Fd()}, -1, ready);
-            if (r == 0)
+            if (!Serve(s.Device.Wait(TSerialDevice::Writable, {q.Closing(), q.ClearRequest()}, -1)))
                 break;
-            if (r == 1)
-                AcknowledgePurge();
             continue;
         }
         // Refused: report, then retry after a growing pause instead of at once.
         if (!Notify(EV_ERR))
             break;
         retryMs = retryMs == 0 ? FirstRetryMs : std::min(retryMs * 2, LastRetryMs);
-        const int r = WaitForEvents({s.StopRequest.Fd(), s.PurgeRequest.Fd()}, retryMs);
-        if (r == 0)
+        if (!Serve(WaitForEvents({q.Closing(), q.ClearRequest()}, retryMs)))
             break;
-        if (r == 1)
-            AcknowledgePurge();
     }
 }

@@ -3,11 +3,15 @@
 #include "platform/ErrorText.h"
 
 TVaHandleObject::TWaitResult TVaHandleObject::WaitFor(quint32 Ms) {
-    const int r = handle_.Wait(Ms == Infinite ? -1 : int(std::min<quint32>(Ms, 0x7FFFFFFF)));
-    if (r == 0)
+    switch (handle_.Wait(Ms == Infinite ? -1 : int(std::min<quint32>(Ms, 0x7FFFFFFF)))) {
+    case TWaitOutcome::Event:
         return WaitSignaled;
-    if (r == 1)
+    case TWaitOutcome::TimedOut:
         return WaitTimeout;
+    case TWaitOutcome::DeviceReady: // no device was watched
+    case TWaitOutcome::Failed:
+        break;
+    }
     lastError_ = GetLastError();
     return WaitError;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/ErrorText.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <poll.h>
@@ -34,23 +35,52 @@ void TEventFd::Clear() {
 }
 
 bool TEventFd::IsSet() const {
-    return Wait(0) == 0;
+    return Wait(0) == TWaitOutcome::Event;
 }
 
-int TEventFd::Wait(int Ms) const {
-    QDeadlineTimer deadline(Ms < 0 ? QDeadlineTimer::Forever
-                                   : QDeadlineTimer(Ms, Qt::PreciseTimer));
-    for (;;) {
-        pollfd p{fd_, POLLIN, 0};
-        const qint64 left = deadline.isForever() ? -1 : deadline.remainingTime();
-        const int r = ::poll(&p, 1, left < 0 ? -1 : int(std::min<qint64>(left, 1 << 30)));
-        if (r > 0)
-            return (p.revents & POLLIN) ? 0 : (SetLastError(EBADF), -1);
-        if (r == 0)
-            return 1;
-        if (errno != EINTR) {
-            SetLastError(errno);
-            return -1;
+TWaitOutcome TEventFd::Wait(int Ms) const {
+    return WaitForEvents({this}, Ms).outcome;
+}
+
+TWaitResult WaitForEvents(std::initializer_list<const TEventFd*> Events, int Ms,
+                          TPolledDevice* Device) {
+    pollfd fds[8];
+    int n = 0;
+    for (const TEventFd* e : Events) {
+        if (n == 7) {
+            SetLastError(EINVAL);
+            return {};
         }
+        fds[n++] = {e->Descriptor(), POLLIN, 0};
+    }
+    const int device = n;
+    if (Device && Device->want != 0)
+        fds[n++] = {Device->fd, Device->want, 0};
+    const QDeadlineTimer deadline(Ms < 0 ? QDeadlineTimer::Forever
+                                         : QDeadlineTimer(Ms, Qt::PreciseTimer));
+    for (;;) {
+        const int timeout =
+            deadline.isForever() ? -1 : int(std::min<qint64>(deadline.remainingTime(), 1 << 30));
+        const int r = ::poll(fds, nfds_t(n), timeout);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            SetLastError(errno);
+            return {};
+        }
+        if (r == 0)
+            return {TWaitOutcome::TimedOut};
+        for (int i = 0; i < device; ++i) {
+            if (fds[i].revents == 0)
+                continue;
+            // A descriptor that is no event any more cannot say it is set.
+            if (!(fds[i].revents & POLLIN)) {
+                SetLastError(EBADF);
+                return {};
+            }
+            return {TWaitOutcome::Event, i};
+        }
+        Device->got = fds[device].revents;
+        return {TWaitOutcome::DeviceReady};
     }
 }

@@ -1,10 +1,8 @@
 #include "platform/SerialDevice.h"
 
 #include "platform/ErrorText.h"
-#include "platform/EventFd.h"
 #include "platform/SerialTermios.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 
 #include <asm/termbits.h>
@@ -27,12 +25,6 @@ bool SetModemLine(int fd, int line, bool on) {
     if (::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0)
         return true;
     return errno == ENOTTY || errno == EINVAL;
-}
-
-int PollMs(const QDeadlineTimer& deadline) {
-    if (deadline.isForever())
-        return -1;
-    return int(std::min<qint64>(deadline.remainingTime(), 1 << 30));
 }
 } // namespace
 
@@ -188,45 +180,17 @@ bool TSerialDevice::Flush(bool Input, bool Output) {
     return true;
 }
 
-int TSerialDevice::Wait(int Want, std::initializer_list<const TEventFd*> Events, int Ms,
-                        int& Ready) {
-    Ready = 0;
-    pollfd fds[8];
-    int n = 0;
-    for (const TEventFd* e : Events)
-        fds[n++] = {e->Descriptor(), POLLIN, 0};
-    const int device = n;
-    const short want = short(((Want & Readable) ? POLLIN : 0) | ((Want & Writable) ? POLLOUT : 0));
-    if (want != 0)
-        fds[n++] = {fd_, want, 0};
-    const QDeadlineTimer deadline(Ms < 0 ? QDeadlineTimer::Forever
-                                         : QDeadlineTimer(Ms, Qt::PreciseTimer));
-    for (;;) {
-        const int r = ::poll(fds, nfds_t(n), PollMs(deadline));
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            SetLastError(errno);
-            return -3;
-        }
-        if (r == 0)
-            return -2;
-        for (int i = 0; i < device; ++i)
-            if (fds[i].revents)
-                return i;
-        const short rev = fds[device].revents;
-        if (rev & (POLLIN))
-            Ready |= Readable;
-        if (rev & POLLOUT)
-            Ready |= Writable;
-        if (rev & (POLLHUP | POLLERR | POLLNVAL))
-            Ready |= HungUp;
-        return -1;
-    }
-}
-
-int WaitForEvents(std::initializer_list<const TEventFd*> Events, int Ms) {
-    TSerialDevice none;
-    int ready = 0;
-    return none.Wait(0, Events, Ms, ready);
+TWaitResult TSerialDevice::Wait(int Want, std::initializer_list<const TEventFd*> Events, int Ms) {
+    TPolledDevice device{
+        fd_, short(((Want & Readable) ? POLLIN : 0) | ((Want & Writable) ? POLLOUT : 0))};
+    TWaitResult result = WaitForEvents(Events, Ms, &device);
+    if (result.outcome != TWaitOutcome::DeviceReady)
+        return result;
+    if (device.got & POLLIN)
+        result.ready |= Readable;
+    if (device.got & POLLOUT)
+        result.ready |= Writable;
+    if (device.got & (POLLHUP | POLLERR | POLLNVAL))
+        result.ready |= HungUp;
+    return result;
 }

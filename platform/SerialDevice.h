@@ -4,12 +4,11 @@
 // returns false or -1 and leaves the reason in GetLastError() (an errno value).
 
 #include "platform/CommDcb.h"
+#include "platform/EventFd.h"
 
 #include <QString>
 #include <cstdint>
 #include <initializer_list>
-
-class TEventFd;
 
 class TSerialDevice {
 public:
@@ -53,14 +52,10 @@ public:
 
     enum WaitFlags : int { Readable = 1, Writable = 2, HungUp = 4 };
     // Waits until the device is ready for Want (Readable/Writable; 0 watches only the
-    // events) or one of Events is set. Returns the index of the first set event, or -1
-    // with Ready filled from the device, or -2 on timeout, or -3 on failure. Ms < 0
-    // waits without limit.
-    int Wait(int Want, std::initializer_list<const TEventFd*> Events, int Ms, int& Ready);
+    // events) or one of Events is set: DeviceReady with the WaitFlags in ready, Event,
+    // TimedOut or Failed. Ms < 0 waits without limit.
+    TWaitResult Wait(int Want, std::initializer_list<const TEventFd*> Events, int Ms);
 
 private:
     int fd_ = -1;
 };
-
-// Waits for the first of Events: its index, -2 on timeout, -3 on failure.
-int WaitForEvents(std::initializer_list<const TEventFd*> Events, int Ms);

@@ -1,7 +1,7 @@
 #include "programmer/DeviceRun.h"
 
-#include "app/ErrorReport.h"
-#include "app/MessageBox.h"
+#include "base/ErrorReport.h"
+#include "base/MessageBox.h"
 #include "comm/VaComm.h"
 #include "programmer/ProgramImage.h"
 

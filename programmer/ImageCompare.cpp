@@ -1,6 +1,6 @@
 #include "programmer/ImageCompare.h"
 
-#include "app/MessageBox.h"
+#include "base/MessageBox.h"
 #include "programmer/ProgramImage.h"
 
 #include <algorithm>

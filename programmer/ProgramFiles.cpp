@@ -1,6 +1,6 @@
 #include "programmer/ProgramFiles.h"
 
-#include "app/MessageBox.h"
+#include "base/MessageBox.h"
 #include "platform/FileIo.h"
 #include "programmer/ProgramImage.h"
 

@@ -1,6 +1,6 @@
 #include "storage/Placemnt.h"
 
-#include "app/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "platform/Paths.h"
 
 TFormPlacement::TFormPlacement(TForm* owner) : QObject(owner), owner_(owner) {

@@ -4,7 +4,7 @@
 // as (section, ident) pairs below one application key. A store object lives for one
 // load or one save and belongs to the user-interface thread.
 
-#include "app/Exception.h"
+#include "base/Exception.h"
 #include "platform/UserRegistry.h"
 
 #include <QString>

@@ -1,6 +1,6 @@
 #include "ui/ModalForm.h"
 
-#include "app/Exception.h"
+#include "base/Exception.h"
 
 #include <QApplication>
 #include <QEventLoop>

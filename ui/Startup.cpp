@@ -1,6 +1,6 @@
 #include "ui/Startup.h"
 
-#include "app/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "ui/AppStyle.h"
 #include "ui/Pictures.h"
 #include "ui/fHelp.h"

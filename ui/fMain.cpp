@@ -1,6 +1,6 @@
 #include "ui/fMain.h"
 
-#include "app/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "programmer/DevicePort.h"
 #include "programmer/ImageCompare.h"
 #include "programmer/ProgramImage.h"

@@ -1,6 +1,6 @@
 #include "ui/fSearsh.h"
 
-#include "app/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "ui/AppStyle.h"
 #include "ui/WindowFrame.h"
 #include "ui_fSearsh.h"

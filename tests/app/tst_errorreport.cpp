@@ -1,6 +1,6 @@
 #include "app/Application.h"
-#include "app/ErrorReport.h"
-#include "app/Exception.h"
+#include "base/ErrorReport.h"
+#include "base/Exception.h"
 #include "tests/common/TestSupport.h"
 
 #include <QPushButton>

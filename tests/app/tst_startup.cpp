@@ -1,5 +1,5 @@
 #include "app/Application.h"
-#include "app/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "programmer/ProgramImage.h"
 #include "tests/common/TestSupport.h"
 #include "ui/Startup.h"

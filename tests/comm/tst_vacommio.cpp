@@ -1,5 +1,5 @@
 // Block and text reads, line status and purging on a pseudo-terminal.
-#include "app/Application.h"
+#include "base/CoreApplication.h"
 #include "tests/comm/CommTestHelpers.h"
 
 #include <QElapsedTimer>
@@ -108,7 +108,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    TApplication app(argc, argv);
+    TCoreApplication app(argc, argv);
     TestVaCommIo test;
     return QTest::qExec(&test, argc, argv);
 }

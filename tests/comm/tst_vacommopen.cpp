@@ -1,6 +1,6 @@
 // Opening and closing against real pseudo-terminals, and the settings seen on the line.
-#include "app/Application.h"
-#include "app/ErrorReport.h"
+#include "base/CoreApplication.h"
+#include "base/ErrorReport.h"
 #include "tests/comm/CommTestHelpers.h"
 
 #include <QElapsedTimer>
@@ -432,7 +432,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    TApplication app(argc, argv);
+    TCoreApplication app(argc, argv);
     TestVaCommOpen test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -1,7 +1,7 @@
 // The priorities the link's two threads really run at, read from the kernel, for a
 // process that may raise priorities freely, one limited by RLIMIT_NICE and one that may
 // not raise them at all (the last two run as child processes of this test).
-#include "app/Application.h"
+#include "base/CoreApplication.h"
 #include "tests/comm/CommTestHelpers.h"
 
 #include <QFile>
@@ -183,7 +183,7 @@ int main(int argc, char** argv) {
     if (const QByteArray limit = qgetenv(LimitVariable); !limit.isEmpty())
         if (const int rc = LimitRightToRaise(limit); rc != 0)
             return rc;
-    TApplication app(argc, argv);
+    TCoreApplication app(argc, argv);
     TestVaCommPriority test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -1,7 +1,6 @@
 // Settings of the port that need no device: defaults, setter rules, names, error texts.
-#include "app/Application.h"
+#include "base/CoreApplication.h"
 #include "comm/VaComm.h"
-#include "comm/VaCommSession.h"
 #include "tests/common/TestSupport.h"
 
 #include <QtTest/QTest>
@@ -195,20 +194,6 @@ private slots:
         QCOMPARE(e.WaitFor(0), TVaHandleObject::WaitTimeout);
     }
 
-    void transmitQueueKeepsOrderAndNeverGoesNegative() {
-        TVaCommBuffer q(8);
-        q.Append("abcdef", 6);
-        q.Remove(2);
-        QCOMPARE(QByteArray(q.Data(), q.Size()), QByteArray("cdef"));
-        q.Append("gh", 2);
-        QCOMPARE(QByteArray(q.Data(), q.Size()), QByteArray("cdefgh"));
-        // A completion counted before a purge emptied the queue.
-        q.Clear();
-        q.Append("x", 1);
-        q.Remove(6);
-        QCOMPARE(q.Size(), 0);
-    }
-
     void delayDispatchesOnceForZero() {
         bool ran = false;
         QMetaObject::invokeMethod(
@@ -234,7 +219,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    TApplication app(argc, argv);
+    TCoreApplication app(argc, argv);
     TestVaCommSettings test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -1,6 +1,6 @@
 // Many openings with traffic, closing inside the notification and destroying the port
 // with a notification pending: nothing may leak, hang or touch a freed port.
-#include "app/Application.h"
+#include "base/CoreApplication.h"
 #include "tests/comm/CommTestHelpers.h"
 
 #include <atomic>
@@ -120,7 +120,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    TApplication app(argc, argv);
+    TCoreApplication app(argc, argv);
     TestVaCommStress test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -1,7 +1,7 @@
 // The receive and transmit threads: notifications on the user-interface thread, the
 // transmit queue, and a line that hangs up.
-#include "app/Application.h"
-#include "app/ErrorReport.h"
+#include "base/CoreApplication.h"
+#include "base/ErrorReport.h"
 #include "tests/comm/CommTestHelpers.h"
 
 #include <QElapsedTimer>
@@ -326,7 +326,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    TApplication app(argc, argv);
+    TCoreApplication app(argc, argv);
     TestVaCommThreads test;
     return QTest::qExec(&test, argc, argv);
 }

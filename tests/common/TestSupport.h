@@ -1,8 +1,9 @@
 #pragma once
-// Helpers shared by the tests: recording message boxes, driving modal windows without a
-// person, pseudo-terminal pairs and a private settings folder.
+// Helpers shared by the tests, over Qt Core alone: recording message boxes,
+// pseudo-terminal pairs, a private settings folder, child processes and whole files.
+// Window tests find theirs in ModalDriver.h and WindowManager.h.
 
-#include "app/MessageBox.h"
+#include "base/MessageBox.h"
 
 #include <QByteArray>
 #include <QList>
@@ -11,8 +12,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
-
-class QWidget;
 
 struct RecordedBox {
     QString text;
@@ -32,23 +31,6 @@ public:
 
 private:
     MessageBoxHandler previous_;
-};
-
-// Polls QApplication::activeModalWidget() on a short timer and hands each modal window
-// to a callback; a watchdog fails the run instead of letting a modal loop hang.
-class ModalDriver {
-public:
-    // The callback decides what to do with the modal widget (close it, click a button, ...).
-    explicit ModalDriver(std::function<void(QWidget*)> onModal, int pollMs = 10);
-    ~ModalDriver();
-    // After ms milliseconds every modal window is closed and `timedOut` becomes true.
-    void setWatchdog(int ms);
-    bool timedOut = false;
-
-private:
-    QTimer poll_;
-    QTimer watchdog_;
-    std::function<void(QWidget*)> onModal_;
 };
 
 // A pseudo-terminal: the program opens `slavePath`, the test drives `master`.

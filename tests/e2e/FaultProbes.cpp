@@ -1,6 +1,6 @@
 #include "tests/e2e/FaultProbes.h"
 
-#include "app/MessageBox.h"
+#include "base/MessageBox.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

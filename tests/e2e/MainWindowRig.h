@@ -5,6 +5,7 @@
 // has finished (or when the test says so); a watchdog ends any run that would hang.
 
 #include "programmer/ProgramImage.h"
+#include "tests/common/ModalDriver.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/WindowManager.h"
 #include "tools/simdevice/SimDevice.h"

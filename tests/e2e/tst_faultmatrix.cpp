@@ -5,7 +5,7 @@
 // at the end as the Markdown table kept in the README.
 
 #include "app/Application.h"
-#include "app/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "comm/VaComm.h"
 #include "platform/RegistryFile.h"
 #include "platform/UserRegistry.h"

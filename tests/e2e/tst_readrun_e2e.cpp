@@ -2,7 +2,7 @@
 // device, with Save As and Compare after them.
 
 #include "app/Application.h"
-#include "app/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "comm/VaComm.h"
 #include "tests/e2e/MainWindowRig.h"
 

@@ -2,15 +2,15 @@
 // device, and what the operator can do around them.
 
 #include "app/Application.h"
-#include "app/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "comm/VaComm.h"
 #include "tests/e2e/MainWindowRig.h"
 
-#include <QDir>
-#include <unistd.h>
 #include <QDialog>
+#include <QDir>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <unistd.h>
 
 using namespace e2e;
 

@@ -1,9 +1,9 @@
 // Device runs (port set-up, announcement, transfer, end state) through the real port to
 // the simulated device; the windows are replaced by a recording view.
 
-#include "app/Application.h"
-#include "app/ErrorReport.h"
-#include "app/Exception.h"
+#include "base/CoreApplication.h"
+#include "base/ErrorReport.h"
+#include "base/Exception.h"
 #include "programmer/DeviceRun.h"
 #include "programmer/ProgramImage.h"
 #include "tests/programmer/SimLink.h"
@@ -227,7 +227,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    TApplication app(argc, argv);
+    TCoreApplication app(argc, argv);
     TestDeviceRun test;
     return QTest::qExec(&test, argc, argv);
 }

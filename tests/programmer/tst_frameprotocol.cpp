@@ -1,6 +1,6 @@
 // The sector frame protocol against the simulated device, through the real port.
 
-#include "app/Application.h"
+#include "base/CoreApplication.h"
 #include "programmer/FrameProtocol.h"
 #include "programmer/ProgramImage.h"
 #include "tests/programmer/SimLink.h"
@@ -286,7 +286,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    TApplication app(argc, argv);
+    TCoreApplication app(argc, argv);
     TestFrameProtocol test;
     return QTest::qExec(&test, argc, argv);
 }

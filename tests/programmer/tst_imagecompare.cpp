@@ -1,6 +1,6 @@
 // The Compare button's count of differing bytes and its three message boxes.
 
-#include "app/Application.h"
+#include "base/CoreApplication.h"
 #include "programmer/ImageCompare.h"
 #include "programmer/ProgramImage.h"
 #include "tests/common/TestSupport.h"
@@ -97,7 +97,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    TApplication app(argc, argv);
+    TCoreApplication app(argc, argv);
     TestImageCompare test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -1,4 +1,4 @@
-#include "app/Application.h"
+#include "base/CoreApplication.h"
 #include "platform/FileIo.h"
 #include "programmer/ProgramFiles.h"
 #include "programmer/ProgramImage.h"
@@ -345,7 +345,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    TApplication app(argc, argv);
+    TCoreApplication app(argc, argv);
     TestProgramFiles test;
     return QTest::qExec(&test, argc, argv);
 }

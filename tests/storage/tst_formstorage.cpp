@@ -1,6 +1,6 @@
 #include "TestWindow.h"
 #include "app/Application.h"
-#include "app/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "tests/common/TestSupport.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // the window stands in for the next start of the program.
 
 #include "app/Application.h"
-#include "app/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "programmer/ProgramImage.h"
 #include "storage/Placemnt.h"
 #include "tests/common/TestSupport.h"

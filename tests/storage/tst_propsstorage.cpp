@@ -1,6 +1,6 @@
 #include "TestWindow.h"
 #include "app/Application.h"
-#include "app/Exception.h"
+#include "base/Exception.h"
 #include "storage/RXProps.h"
 
 #include <QMap>

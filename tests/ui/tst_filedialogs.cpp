@@ -1,4 +1,5 @@
 #include "app/Application.h"
+#include "tests/common/ModalDriver.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/WindowManager.h"
 #include "ui/FileDialogs.h"

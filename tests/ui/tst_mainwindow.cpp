@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "programmer/ProgramImage.h"
+#include "tests/common/ModalDriver.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/WindowManager.h"
 #include "ui/AppStyle.h"

@@ -3,7 +3,8 @@
 // dismisses it like its OK button.
 
 #include "app/Application.h"
-#include "app/MessageBox.h"
+#include "base/MessageBox.h"
+#include "tests/common/ModalDriver.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/WindowManager.h"
 

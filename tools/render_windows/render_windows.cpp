@@ -3,7 +3,7 @@
 //   QT_QPA_PLATFORM=offscreen render_windows <output folder>
 
 #include "app/Application.h"
-#include "app/MessageBox.h"
+#include "base/MessageBox.h"
 #include "ui/AppStyle.h"
 #include "ui/fHelp.h"
 #include "ui/fMain.h"

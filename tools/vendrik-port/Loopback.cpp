@@ -35,8 +35,8 @@ bool SendAll(TSerialDevice& Port, const QByteArray& Bytes, QString& Error) {
             return false;
         }
         sent += n;
-        int ready = 0;
-        if (sent < Bytes.size() && Port.Wait(TSerialDevice::Writable, {}, 1000, ready) != -1) {
+        if (sent < Bytes.size() &&
+            Port.Wait(TSerialDevice::Writable, {}, 1000).outcome != TWaitOutcome::DeviceReady) {
             Error = QStringLiteral("порт не принимает данные");
             return false;
         }
@@ -59,11 +59,10 @@ QByteArray Collect(TSerialDevice& Port, int Count, const QElapsedTimer& Since, q
         const qint64 stop = quietUntil >= 0 ? quietUntil : end;
         if (now >= stop)
             break;
-        int ready = 0;
-        const int r = Port.Wait(TSerialDevice::Readable, {}, int(stop - now), ready);
-        if (r == -2)
+        const TWaitResult woken = Port.Wait(TSerialDevice::Readable, {}, int(stop - now));
+        if (woken.outcome == TWaitOutcome::TimedOut)
             break;
-        if (r != -1 || (ready & TSerialDevice::HungUp)) {
+        if (woken.outcome != TWaitOutcome::DeviceReady || (woken.ready & TSerialDevice::HungUp)) {
             HungUp = true;
             break;
         }

@@ -1,7 +1,7 @@
-#include "app/ErrorReport.h"
+#include "base/ErrorReport.h"
 
-#include "app/Exception.h"
-#include "app/MessageBox.h"
+#include "base/Exception.h"
+#include "base/MessageBox.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -32,7 +32,9 @@ QString ApplicationTitle() {
     return StoredTitle();
 }
 
-void SetApplicationTitle(const QString& title) { StoredTitle() = title; }
+void SetApplicationTitle(const QString& title) {
+    StoredTitle() = title;
+}
 
 QString WithFullStop(const QString& message) {
     if (!message.isEmpty() && message.back().unicode() > u'.')

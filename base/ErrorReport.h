@@ -1,6 +1,8 @@
 #pragma once
-// Application title and the general error report: the box that shows an error no
-// handler caught, after which the program carries on.
+// Application title and the general error report: the message box that shows an error no
+// handler caught, after which the program carries on. It goes through ShowMessageBox, so
+// it is a real box in the window program and a line on standard error until one is
+// installed.
 
 #include <QString>
 #include <exception>
@@ -22,17 +24,19 @@ QString WithFullStop(const QString& message);
 // The message text an exception carries (Exception, std::exception or unknown).
 QString ExceptionMessage(std::exception_ptr error);
 
-// Shows the error with the application title as caption and the error icon.
+// Shows the error's message, with a full stop, captioned with the application title and
+// with the error icon.
 void ReportException(std::exception_ptr error);
 
 // For use inside a catch block.
-inline void ReportCurrentException() { ReportException(std::current_exception()); }
+inline void ReportCurrentException() {
+    ReportException(std::current_exception());
+}
 
 // Wraps an event handler so that an error escaping it is reported where it happens,
 // instead of unwinding through the toolkit's event delivery.
 // A handler taking no arguments may be connected to a signal that has some.
-template <class F>
-auto Guarded(F handler) {
+template <class F> auto Guarded(F handler) {
     return [handler = std::move(handler)](auto&&... args) mutable {
         try {
             if constexpr (std::is_invocable_v<F&, decltype(args)...>)

@@ -1,18 +1,11 @@
-#include "app/MessageBox.h"
+#include "app/RealMessageBox.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QScreen>
 #include <QWidget>
 
-namespace {
-
-MessageBoxHandler& Handler() {
-    static MessageBoxHandler handler;
-    return handler;
-}
-
-void ShowRealBox(const QString& text, const QString& caption, MsgIcon icon) {
+void ShowRealMessageBox(const QString& text, const QString& caption, MsgIcon icon) {
     QMessageBox box;
     box.setWindowTitle(caption);
     box.setText(text);
@@ -21,7 +14,6 @@ void ShowRealBox(const QString& text, const QString& caption, MsgIcon icon) {
                                            : QMessageBox::NoIcon);
     box.setStandardButtons(QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
-    // Centre on the monitor of the window that was active when the box was called.
     QWidget* active = QApplication::activeWindow();
     QScreen* screen = active ? active->screen() : QGuiApplication::primaryScreen();
     box.adjustSize();
@@ -33,19 +25,4 @@ void ShowRealBox(const QString& text, const QString& caption, MsgIcon icon) {
     box.exec();
     if (active)
         active->activateWindow();
-}
-
-} // namespace
-
-void ShowMessageBox(const QString& text, const QString& caption, MsgIcon icon) {
-    if (Handler())
-        Handler()(text, caption, icon);
-    else
-        ShowRealBox(text, caption, icon);
-}
-
-MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
-    MessageBoxHandler previous = std::move(Handler());
-    Handler() = std::move(handler);
-    return previous;
 }

@@ -1,0 +1,22 @@
+# cmake -DBINARIES=<a|b|...> -DALLOWED=<Core|Test> -P CheckQtModules.cmake
+# Fails when one of the programs loads a Qt module (libQt6<Name>) not in ALLOWED, as the
+# dynamic loader resolves them (ldd), so that modules brought in indirectly count too.
+cmake_minimum_required(VERSION 3.25)
+string(REPLACE "|" ";" BINARIES "${BINARIES}")
+string(REPLACE "|" ";" ALLOWED "${ALLOWED}")
+foreach(binary IN LISTS BINARIES)
+  execute_process(COMMAND ldd ${binary} OUTPUT_VARIABLE loaded RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "ldd ${binary} failed (${rc})")
+  endif()
+  string(REGEX MATCHALL "libQt6[A-Za-z]+" modules "${loaded}")
+  list(REMOVE_DUPLICATES modules)
+  list(TRANSFORM modules REPLACE "^libQt6" "")
+  get_filename_component(name ${binary} NAME)
+  message(STATUS "${name}: ${modules}")
+  foreach(module IN LISTS modules)
+    if(NOT module IN_LIST ALLOWED)
+      message(FATAL_ERROR "${name} loads Qt module ${module}; allowed: ${ALLOWED}")
+    endif()
+  endforeach()
+endforeach()
