@@ -1,18 +1,18 @@
-# Installing like a desktop program (the three programs, menu entry, icons, AppStream
+# Installing like a desktop program (the four programs, menu entry, icons, AppStream
 # data, manual pages) and the Debian package made from that by `cpack -G DEB`.
 include(GNUInstallDirs)
 
 set(vendrik_pkg ${CMAKE_SOURCE_DIR}/packaging)
 set(vendrik_doc_out ${CMAKE_BINARY_DIR}/packaging)
 
-install(TARGETS Vendrik vendrik-port meldor2-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS Vendrik vendrik-cli vendrik-port meldor2-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${vendrik_pkg}/org.vendrik.Vendrik.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${vendrik_pkg}/org.vendrik.Vendrik.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(DIRECTORY ${vendrik_pkg}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 
 # Manual pages and the changelog are installed compressed, as Debian wants them.
 set(vendrik_gz)
-foreach(page Vendrik.1 vendrik-port.1 meldor2-sim.1)
+foreach(page Vendrik.1 vendrik-cli.1 vendrik-port.1 meldor2-sim.1)
   add_custom_command(OUTPUT ${vendrik_doc_out}/${page}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${vendrik_doc_out}
     COMMAND gzip -9nc ${vendrik_pkg}/man/${page} > ${vendrik_doc_out}/${page}.gz
@@ -39,9 +39,11 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "programmer for the Meldor-2 measuring dev
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Vendrik writes a program into the Meldor-2 measuring device over an RS-232
 serial line and reads it back. Its user interface is in Russian.
 .
-The package also holds vendrik-port, which lists serial ports, points the
-program's COM1-COM8 at them and explains why a port does not open, and
-meldor2-sim, a simulated device to try the program without hardware.")
+The package also holds vendrik-cli, which writes, reads and compares
+devices from scripts, up to eight at once; vendrik-port, which lists
+serial ports, points the program's COM1-COM8 at them and explains why a
+port does not open; and meldor2-sim, a simulated device to try the
+program without hardware.")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -22,6 +22,7 @@ public:
     void SetStatusText(const QString& Text) override { view_.SetStatusText(Text); }
     void SetSaveAsEnabled(bool Enabled) override { view_.SetSaveAsEnabled(Enabled); }
     bool StopRequested() const override { return stop_; }
+    void SectorRetried(int Sector) override { view_.SectorRetried(Sector); }
 
 private:
     TDeviceRunView& view_;
@@ -44,8 +45,10 @@ bool TDeviceRun::SetUpPort() {
         port_.SetMonitorEvents(TVaCommEvents{ceRxChar});
         port_.SetPortNum(view_.SelectedPortIndex() + 1);
         port_.Open();
+        portError_.clear();
         return true;
     } catch (...) {
+        portError_ = ExceptionMessage(std::current_exception());
         ShowMessageBox(QStringLiteral("Не могу открыть порт"), QStringLiteral("Ошибка"),
                        MsgIcon::Error);
         ClosePortQuietly();

@@ -48,6 +48,9 @@ public:
     void Received();          // VaComm1RxChar
     void MainWindowClosing(); // FormClose
     bool TransferRunning() const { return transferring_; }
+    // Why the port of the last run start did not open (the link's own text); empty
+    // when it opened.
+    const QString& PortErrorText() const { return portError_; }
 
 private:
     class TSink;
@@ -59,6 +62,7 @@ private:
     TDeviceRunView& view_;
     bool transferring_ = false;
     bool stopRequested_ = false;
+    QString portError_;
 };
 
 // Window texts of a device run.

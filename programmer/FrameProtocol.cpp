@@ -67,8 +67,10 @@ void WriteProgram(TVaCustomComm& Port, TProgressSink& Sink) {
         }
         Sink.SetProgressPosition(i + 1);
         r = WriteSector(Port, i);
-        if (r != srOk)
+        if (r != srOk) {
+            Sink.SectorRetried(i);
             r = WriteSector(Port, i);
+        }
     }
     Sink.SetStatusText(r == srOk ? TextDataWritten : TextWriteError);
 }
@@ -85,8 +87,10 @@ TSectorResult ReadProgram(TVaCustomComm& Port, TProgressSink& Sink) {
         }
         Sink.SetProgressPosition(k);
         r = ReadSector(Port, k - 1);
-        if (r != srOk)
+        if (r != srOk) {
+            Sink.SectorRetried(k - 1);
             r = ReadSector(Port, k - 1);
+        }
     }
     if (r != srOk) {
         Sink.SetStatusText(TextReadError);

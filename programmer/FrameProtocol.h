@@ -42,6 +42,8 @@ public:
     // Asked between sectors: true ends the loop as if the sector had failed (the
     // program is shutting down under a transfer).
     virtual bool StopRequested() const { return false; }
+    // A sector failed its first attempt and is sent or asked for once more.
+    virtual void SectorRetried(int /*Sector*/) {}
 };
 
 // The status texts the loops leave behind.

@@ -5,14 +5,25 @@
 
 #include <algorithm>
 
-int CountImageDifferences() {
+int ComparedLength() {
+    return std::min(ProgramSize, CompareLimit);
+}
+
+TImageDifferences ImageDifferencesWithin(int Length, int MaxOffsets) {
     // ProgramSize may still hold a refused file's size; the buffers end at ImageBufferSize.
-    const int length = std::clamp(std::min(ProgramSize, CompareLimit), 0, ImageBufferSize);
-    int count = 0;
-    for (int i = 0; i < length; ++i)
-        if (ProgramImage[size_t(i)] != DeviceImage[size_t(i)])
-            ++count;
-    return count;
+    const int length = std::clamp(Length, 0, ImageBufferSize);
+    TImageDifferences found;
+    for (int i = 0; i < length; ++i) {
+        if (ProgramImage[size_t(i)] == DeviceImage[size_t(i)])
+            continue;
+        if (found.count++ < MaxOffsets)
+            found.firstOffsets.append(i);
+    }
+    return found;
+}
+
+int CountImageDifferences() {
+    return ImageDifferencesWithin(ComparedLength(), 0).count;
 }
 
 void CompareImages() {

@@ -1,11 +1,22 @@
 #pragma once
 // Counts the bytes in which the loaded program and the last device read differ.
 
+#include <QList>
 #include <QString>
 
 constexpr int CompareLimit = 129536; // 506 sectors: the most a write sends
 
-// Differing bytes among the first min(ProgramSize, CompareLimit) of the two images.
+// Bytes the Compare button compares: min(ProgramSize, CompareLimit).
+int ComparedLength();
+
+struct TImageDifferences {
+    int count = 0;
+    QList<int> firstOffsets; // ascending, at most the number asked for
+};
+// Differing bytes among the first Length bytes of the two images.
+TImageDifferences ImageDifferencesWithin(int Length, int MaxOffsets);
+
+// Differing bytes among the first ComparedLength() of the two images.
 int CountImageDifferences();
 
 // The Compare button: one message box with the outcome.

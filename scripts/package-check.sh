@@ -2,11 +2,11 @@
 # package-check.sh <build-dir>: makes the Debian package from a built release tree and
 # checks it: menu entry and AppStream data valid, lintian finds no error, and the
 # unpacked package runs: Vendrik starts offscreen and ends cleanly on SIGTERM,
-# vendrik-port answers --help.
+# vendrik-port and vendrik-cli answer --help.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$1
-cmake --build "$build" -j"$(nproc)" --target Vendrik vendrik-port meldor2-sim vendrik_docs >/dev/null
+cmake --build "$build" -j"$(nproc)" --target Vendrik vendrik-cli vendrik-port meldor2-sim vendrik_docs >/dev/null
 rm -f "$build"/vendrik_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/vendrik_*.deb)
@@ -20,6 +20,8 @@ root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 dpkg-deb -x "$deb" "$root/pkg"
 "$root/pkg/usr/bin/vendrik-port" --help | grep -q '^Коды завершения:'
+"$root/pkg/usr/bin/vendrik-cli" --help | grep -q '^Коды завершения:'
+test -f "$root/pkg/usr/share/man/man1/vendrik-cli.1.gz"
 
 # Started offscreen in a throw-away settings folder; "up" means the platform plugin is
 # loaded and the process has gone idle in its message loop (no processor time used for

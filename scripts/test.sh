@@ -29,8 +29,8 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=ON -DSANITIZE=address -DCMAKE_UNITY_BUILD=ON
 (cd build-asan && ctest --no-tests=error --output-on-failure -j3 -LE long)
 
-echo "== ThreadSanitizer (serial link and device runs)"
-tsan_labels='comm|programmer|e2e|platform|bench'
+echo "== ThreadSanitizer (serial link, device runs, command-line programmer)"
+tsan_labels='comm|programmer|e2e|platform|bench|cli'
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=ON -DSANITIZE=thread -DCMAKE_UNITY_BUILD=ON >/dev/null
 # Only the tests that run under TSan are built (a test's target carries its name).
 mapfile -t tsan_tests < <(cd build-tsan && ctest -N -L "$tsan_labels" -LE long | awk '/Test +#/ {print $3}')

@@ -1,6 +1,7 @@
 #include "ui/fMain.h"
 
 #include "base/ErrorReport.h"
+#include "programmer/DevicePort.h"
 #include "programmer/ImageCompare.h"
 #include "programmer/ProgramImage.h"
 #include "storage/Placemnt.h"
@@ -66,20 +67,7 @@ TformMain::TformMain(QWidget* parent)
 
     VaComm1 = new TVaComm(this);
     VaComm1->setObjectName(QStringLiteral("VaComm1"));
-    VaComm1->SetBaudrate(br57600);
-    VaComm1->SetDeviceName(QStringLiteral("COM%d"));
-    VaComm1->EventChars()->SetEventChar('?');
-    VaComm1->EventChars()->SetEofChar('?');
-    TVaFlowControl* flow = VaComm1->FlowControl();
-    flow->SetOutCtsFlow(false);
-    flow->SetOutDsrFlow(false);
-    flow->SetXonXoffOut(false);
-    flow->SetXonXoffIn(false);
-    flow->SetDsrSensitivity(false);
-    flow->SetTxContinueOnXoff(false);
-    flow->SetControlDtr(dtrDisabled);
-    flow->SetControlRts(rtsDisabled);
-    VaComm1->SetMonitorEvents(TVaCommEvents{ceRxChar});
+    ConfigureDevicePort(*VaComm1);
     VaComm1->OnRxChar = [this](QObject* Sender, int Count) { VaComm1RxChar(Sender, Count); };
     DeviceRun_ = new TDeviceRunWindows(this, *VaComm1);
 

@@ -1,5 +1,6 @@
 #include "tests/common/TestSupport.h"
 
+#include "platform/ChildProcess.h"
 #include "platform/UserRegistry.h"
 
 #include <QDeadlineTimer>
@@ -200,14 +201,8 @@ int RunUnprivileged(const std::function<int()>& body) {
 int RunChildProcess(const QString& Program, const QStringList& Args,
                     const QList<QByteArray>& ExtraEnv, QByteArray& Output, int TimeoutMs) {
     Output.clear();
-    const QByteArray program = QFile::encodeName(Program);
-    QList<QByteArray> args{program};
-    for (const QString& a : Args)
-        args.append(a.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    QList<QByteArray> args;
+    std::vector<char*> argv = ExecArguments(Program, Args, args);
     QList<QByteArray> env = ExtraEnv;
     for (char** e = environ; *e; ++e)
         env.append(*e);
@@ -223,7 +218,7 @@ int RunChildProcess(const QString& Program, const QStringList& Args,
     if (pid == 0) {
         ::dup2(out[1], 1);
         ::dup2(out[1], 2);
-        ::execve(program.constData(), argv.data(), envp.data());
+        ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
     ::close(out[1]);

@@ -68,7 +68,8 @@ Faults (--fault, repeatable): OP:SECTOR:KIND[:TIMES[:PARAM]]
   OP      W, R or *          SECTOR  number or *
   KIND    noreply | late (PARAM ms, default 400) | wrongack (write answered "E") |
           badsum | short (259 bytes) | long (261 bytes; a write: "!OK\r\n") |
-          noise (PARAM bytes before the reply, default 3) | hangup (close the line)
+          noise (PARAM bytes before the reply, default 3) | hangup (close the line) |
+          badcell (a write acknowledged, byte PARAM of the sector stored inverted)
   TIMES   frames it hits, default 1; -1 for all
   Example: --fault W:2:noreply:1 lets the first attempt at sector 2 go unanswered.
 --random-faults RATE adds a random fault to that share of frames (0 to 1), --seed N.

@@ -319,6 +319,10 @@ void SimDevice::answerWrite(const QByteArray& frame, int sector) {
     {
         std::lock_guard lock(mutex_);
         memory_.replace(sector * SectorBytes, SectorBytes, frame.mid(3, SectorBytes));
+        if (fault && fault->kind == FaultKind::BadCell) {
+            const int at = sector * SectorBytes + fault->param % SectorBytes;
+            memory_[at] = char(~memory_[at]);
+        }
         writeFrames_.append(frame);
         ++stats_.writeFrames;
         if (fault)

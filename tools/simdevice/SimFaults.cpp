@@ -12,7 +12,7 @@ struct KindName {
     const char* name;
 };
 
-constexpr std::array<KindName, 8> kKindNames{{
+constexpr std::array<KindName, 9> kKindNames{{
     {FaultKind::NoReply, "noreply"},
     {FaultKind::Late, "late"},
     {FaultKind::WrongAck, "wrongack"},
@@ -21,6 +21,7 @@ constexpr std::array<KindName, 8> kKindNames{{
     {FaultKind::Long, "long"},
     {FaultKind::Noise, "noise"},
     {FaultKind::HangUp, "hangup"},
+    {FaultKind::BadCell, "badcell"},
 }};
 
 } // namespace

@@ -18,6 +18,7 @@ enum class FaultKind {
     Long,        // a read reply of 261 bytes; a write acknowledgement with more text after "!"
     Noise,       // `param` noise bytes (default 3, never "!") precede the reply
     HangUp,      // the device drops the line (closes its side) instead of replying
+    BadCell,     // a write is acknowledged but byte `param` of the sector is stored inverted
 };
 
 // Frame kinds as they appear on the wire.

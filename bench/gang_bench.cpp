@@ -1,0 +1,140 @@
+// Gang programming against single-device programming: vendrik-cli writes the same
+// program into one simulated device, then into eight at once (one process each), and
+// the bench prints the gang's wall time over the single run's, with the processor time
+// the programs used as a share of the wall time. Goal: a ratio of at most 1.05.
+//
+//   gang_bench [--short] [--sectors N] [--devices N] [--rounds N]
+// The devices are simulated in this process, on pseudo-terminals; their processor time
+// is printed apart. The transfers are paced by the device's fixed waits (300 ms a
+// sector), so even two shared cores leave the programs idle nearly all the time.
+// --short writes 10 sectors (for CI: shows the bench works). Fails (exit 1) when a run
+// did not end well or a device does not hold the program afterwards, not on the ratio.
+
+#include "platform/ChildProcess.h"
+#include "tools/simdevice/SimDevice.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+double Seconds(const timeval& t) {
+    return double(t.tv_sec) + double(t.tv_usec) / 1e6;
+}
+
+// Processor time of the children this process has waited for, all their descendants
+// included once their parents waited for them.
+double ChildrenCpu() {
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return Seconds(u.ru_utime) + Seconds(u.ru_stime);
+}
+
+double OwnCpu() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+struct Measure {
+    double wall = 0;
+    double cpu = 0; // the programs'
+    double simCpu = 0;
+    int code = -1;
+};
+
+Measure Run(const QStringList& Args) {
+    Measure m;
+    const double cpu0 = ChildrenCpu(), sim0 = OwnCpu();
+    QElapsedTimer clock;
+    clock.start();
+    TChildProcess cli;
+    if (cli.Start(QStringLiteral(VENDRIK_CLI_BIN), Args) && cli.WaitForExit(-1))
+        m.code = cli.ExitCode();
+    m.wall = clock.nsecsElapsed() / 1e9;
+    m.cpu = ChildrenCpu() - cpu0;
+    m.simCpu = OwnCpu() - sim0;
+    if (m.code != 0)
+        std::fprintf(stderr, "%s", cli.Error.constData());
+    return m;
+}
+
+int Number(const QStringList& Args, const QString& Name, int Default) {
+    const qsizetype i = Args.indexOf(Name);
+    return i >= 0 && i + 1 < Args.size() ? Args[i + 1].toInt() : Default;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int sectors = Number(args, QStringLiteral("--sectors"),
+                               args.contains(QStringLiteral("--short")) ? 10 : 100);
+    const int count = Number(args, QStringLiteral("--devices"), 8);
+    const int rounds = Number(args, QStringLiteral("--rounds"), 1);
+    if (sectors < 1 || sectors > 506 || count < 2 || count > 8 || rounds < 1) {
+        std::fprintf(stderr, "gang_bench: --sectors 1..506, --devices 2..8, --rounds 1 or more\n");
+        return 2;
+    }
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("program.bin"));
+    QByteArray program(sectors * 256, '\0');
+    for (int i = 0; i < program.size(); ++i)
+        program[i] = char((i * 7 + i / 256) % 251);
+    QFile f(file);
+    if (!f.open(QIODevice::WriteOnly) || f.write(program) != program.size())
+        return 2;
+    f.close();
+
+    std::vector<std::unique_ptr<sim::SimDevice>> devices;
+    for (int i = 0; i < count; ++i) {
+        devices.push_back(std::make_unique<sim::SimDevice>());
+        if (!devices.back()->start()) {
+            std::fprintf(stderr, "gang_bench: no pseudo-terminal for device %d\n", i + 1);
+            return 2;
+        }
+    }
+
+    std::printf("gang bench: %d sectors (floor %.1f s a device), %d devices, %d round(s)\n",
+                sectors, sectors * 0.3, count, rounds);
+    std::printf("| round | run | wall | programs' processor | share of one core | simulators |\n");
+    std::printf("|---|---|---|---|---|---|\n");
+    bool ok = true;
+    double singleSum = 0, gangSum = 0;
+    for (int round = 1; round <= rounds; ++round) {
+        const Measure single = Run({QStringLiteral("write"), file, QStringLiteral("--port"),
+                                    devices[0]->slavePath(), QStringLiteral("--quiet")});
+        QStringList gangArgs{QStringLiteral("write"), file, QStringLiteral("--quiet"),
+                             QStringLiteral("--json")};
+        for (const auto& d : devices)
+            gangArgs << QStringLiteral("--port") << d->slavePath();
+        const Measure gang = Run(gangArgs);
+        for (const auto& [name, m] : {std::pair{"single", single}, std::pair{"gang", gang}})
+            std::printf("| %d | %s | %.3f s | %.3f s | %.2f %% | %.3f s |\n", round, name, m.wall,
+                        m.cpu, 100 * m.cpu / m.wall, m.simCpu);
+        ok = ok && single.code == 0 && gang.code == 0;
+        singleSum += single.wall;
+        gangSum += gang.wall;
+    }
+    for (size_t i = 0; i < devices.size(); ++i)
+        if (devices[i]->memory().left(program.size()) != program) {
+            std::fprintf(stderr, "gang_bench: device %zu does not hold the program\n", i + 1);
+            ok = false;
+        }
+    const double ratio = gangSum / singleSum;
+    std::printf("gang / single: %.4f (goal at most 1.05: %s)\n", ratio,
+                ratio <= 1.05 ? "met" : "missed");
+    if (!ok)
+        std::fprintf(stderr, "gang_bench: a run did not end well\n");
+    return ok ? 0 : 1;
+}

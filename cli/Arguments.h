@@ -1,0 +1,32 @@
+#pragma once
+// The command line of vendrik-cli: COMMAND FILE --port N|DEVICE [--port ...] [--verify]
+// [--wait SECONDS] [--json] [--quiet], or --help.
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+enum class TCommand { Write, Read, Compare };
+
+struct TArguments {
+    bool help = false;
+    TCommand command = TCommand::Write;
+    QString file;
+    QStringList ports; // each "1".."8" or a path beginning with "/", in the order given
+    bool verify = false;
+    int waitMs = -1; // -1: wait for the device's announcement for ever
+    bool json = false;
+    bool quiet = false;
+};
+
+constexpr int MaxGangPorts = 8;
+
+// Nullopt with the reason, in the operator's words, in Error.
+std::optional<TArguments> ParseArguments(const QStringList& Args, QString& Error);
+
+QString CommandName(TCommand Command);
+
+// The port's COM number (1..8), or 0 for a device path.
+int ComNumber(const QString& Port);
+
+extern const char* const HelpText;
