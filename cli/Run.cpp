@@ -298,10 +298,12 @@ TRunResult RunOnDevice(const TArguments& Args, TStopSignals& Stop) {
 
     int length = ComparedLength();
     if (write) {
-        // The read-back: the device announces itself again when the port reopens.
+        // The read-back waits for a fresh announcement, as a Read in the window does: the
+        // device announces itself only when switched on.
         QElapsedTimer verifyClock;
         verifyClock.start();
-        report.Stage(QStringLiteral("%1: проверка, %2").arg(result.device, TextSearching));
+        report.Stage(QStringLiteral("%1: проверка: выключите и снова включите прибор. %2")
+                         .arg(result.device, TextSearching));
         TRunResult readBack;
         end = view.Pass(false, ReadSectorCount, readBack);
         result.retries += readBack.retries;
