@@ -4,6 +4,8 @@
 // it is a real box in the window program and a line on standard error until one is
 // installed.
 
+#include "base/Exception.h"
+
 #include <QString>
 #include <exception>
 #include <type_traits>
@@ -20,9 +22,6 @@ void SetApplicationTitle(const QString& title);
 
 // A message whose last character sorts after "." gets a full stop.
 QString WithFullStop(const QString& message);
-
-// The message text an exception carries (Exception, std::exception or unknown).
-QString ExceptionMessage(std::exception_ptr error);
 
 // Shows the error's message, with a full stop, captioned with the application title and
 // with the error icon.

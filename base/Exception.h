@@ -16,3 +16,6 @@ private:
     QString message_;
     QByteArray utf8_;
 };
+
+// The message text an exception carries (Exception, std::exception or unknown).
+QString ExceptionMessage(std::exception_ptr error);

@@ -1,17 +1,17 @@
 #include "cli/Run.h"
 
-#include "base/ErrorReport.h"
-#include "base/MessageBox.h"
 #include "cli/Progress.h"
 #include "comm/VaComm.h"
 #include "platform/SerialNames.h"
 #include "platform/StopSignals.h"
 #include "platform/Terminal.h"
+#include "programmer/DeviceLink.h"
 #include "programmer/DevicePort.h"
 #include "programmer/DeviceRun.h"
 #include "programmer/ImageCompare.h"
 #include "programmer/ProgramFiles.h"
 #include "programmer/ProgramImage.h"
+#include "programmer/Texts.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -25,95 +25,75 @@
 namespace {
 
 constexpr int ShownDifferences = 8;
+// The most a read brings back: the bytes a compare can check.
+constexpr int ReadBackBytes = ReadSectorCount * SectorSize;
 
-// The program file's fields of the main window: nothing to show here.
-class TNoFileView : public TProgramFileView {
+void Complain(TRunResult& Result, const QString& Text) {
+    Result.messages.append(Text);
+    std::fprintf(stderr, "vendrik-cli: %s\n", Text.toUtf8().constData());
+    std::fflush(stderr);
+}
+
+// The notices of the file operations go to standard error and into the result.
+class TNoticeLog : public TProgramFileView {
 public:
+    explicit TNoticeLog(TRunResult& Result) : result_(Result) {}
     void SetProgramCaptions(const QString&, const QString&, const QString&) override {}
     void SetProgramNameHint(const QString&) override {}
+    void ShowNotice(const TNotice& Notice) override { Complain(result_, Notice.text); }
+
+private:
+    TRunResult& result_;
 };
 
-enum class TPassEnd { PortFailed, Done, Failed, NoAnnouncement, Interrupted };
-
-// The device run's windows, played by an event loop: "showing the progress window"
-// runs the loop until the transfer has ended, the wait has run out or a stop signal
-// came while the device had not announced itself yet.
-class TCommandLineView : public TDeviceRunView {
+// The device run without windows: "showing the progress window" runs an event loop
+// until the run reports its end. The wait's limit and a stop signal end the run through
+// the run itself, so every end arrives the same way, as an outcome.
+class TCommandLineView : public TWindowlessRunView, public TDeviceRunObserver {
 public:
-    TCommandLineView(TStopSignals& Stop, TProgressReport& Report, int WaitMs)
-        : stop_(Stop), report_(Report), waitMs_(WaitMs) {}
+    TCommandLineView(TStopSignals& Stop, TProgressReport& Report, int WaitMs, TRunResult& Result)
+        : stop_(Stop), report_(Report), waitMs_(WaitMs), result_(Result) {}
 
-    void Attach(TDeviceRun& Run) { run_ = &Run; }
+    void Attach(TDeviceRun& Run) {
+        run_ = &Run;
+        Run.SetObserver(this);
+    }
     void SetPortIndex(int Index) { portIndex_ = Index; }
+    bool Interrupted() const { return interrupted_; }
 
-    TPassEnd Pass(bool Write, int Total, TRunResult& Result) {
+    // One run of the device, with Total sectors to move.
+    TRunOutcome Pass(TRunKind Kind, int Total) {
+        ended_.reset();
         total_ = Total;
-        waited_ = transferring_ = finished_ = false;
-        lastPosition_ = 0;
-        stoppedBetweenSectors_ = false;
         transferClock_.invalidate();
-        status_.clear();
-        if (Write)
+        if (Kind == TRunKind::Write)
             run_->StartWrite();
         else
             run_->StartRead();
-        if (!waited_)
-            return TPassEnd::PortFailed;
-        Result.retries += retries_;
-        retries_ = 0;
-        if (!finished_) {
-            // Armed: the port is still open and listening; closing the main window is
-            // what lets it go.
-            run_->MainWindowClosing();
-            return interrupted_ ? TPassEnd::Interrupted : TPassEnd::NoAnnouncement;
+        if (!ended_) {
+            // Every return of a start follows its end; should one not, the port is let
+            // go all the same and the run counts as stopped.
+            run_->Stop();
+            TRunOutcome stopped;
+            stopped.kind = Kind;
+            stopped.end = TRunEnd::Stopped;
+            ended_ = stopped;
         }
-        Result.waitMs = announcedAfterMs_;
-        if (interrupted_)
-            return TPassEnd::Interrupted;
-        const bool ok = status_ == (Write ? TextDataWritten : TextDataRead);
-        return ok ? TPassEnd::Done : TPassEnd::Failed;
+        return *ended_;
     }
-
-    // Sectors that passed in the last pass.
-    int SectorsDone() const {
-        if (status_ == TextDataWritten || status_ == TextDataRead)
-            return total_;
-        // A stop ends the loop before the next sector starts; a failure at that sector.
-        return std::max(0, stoppedBetweenSectors_ ? lastPosition_ : lastPosition_ - 1);
-    }
-    qint64 TransferMs() const { return transferClock_.isValid() ? transferMs_ : -1; }
+    // Port open to announcement, and announcement to closed port; -1 where it did not
+    // happen in the last pass.
+    qint64 WaitMs() const { return announcedAfterMs_; }
+    qint64 TransferMs() const { return transferMs_; }
 
     // TDeviceRunView
     int SelectedPortIndex() const override { return portIndex_; }
-    // Modes 2 and 3 behave alike; the read-back is the command line's own step.
-    bool WriteWithCheck() const override { return false; }
-    void SetModeText(const QString&) override {}
-    void SetAnimation(TRunAnimation) override {}
-    void CentreProgressWindow() override {}
     bool ProgressWindowShown() const override { return looping_; }
-    void SetMainWindowBusy(bool) override {}
-
-    void SetCloseEnabled(bool Enabled) override {
-        if (!Enabled) {
-            // The device has announced itself and the transfer begins.
-            transferring_ = true;
-            announcedAfterMs_ = waitClock_.elapsed();
-            transferClock_.start();
-            return;
-        }
-        if (!transferring_)
-            return;
-        transferMs_ = transferClock_.elapsed();
-        transferring_ = false;
-        finished_ = true;
-        report_.End();
-        loop_.quit();
-    }
-
+    void ShowNotice(const TNotice& Notice) override { Complain(result_, Notice.text); }
     void ShowProgressModal() override {
-        waited_ = true;
+        if (ended_)
+            return;
         looping_ = true;
-        waitClock_.start();
         std::optional<QSocketNotifier> stopNotifier;
         if (stop_.Descriptor() >= 0) {
             stopNotifier.emplace(stop_.Descriptor(), QSocketNotifier::Read);
@@ -122,100 +102,95 @@ public:
         QTimer waitTimer;
         waitTimer.setSingleShot(true);
         waitTimer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&waitTimer, &QTimer::timeout, [this] {
-            if (!transferring_ && !finished_)
-                loop_.quit();
-        });
+        QObject::connect(&waitTimer, &QTimer::timeout, [this] { run_->GiveUpWaiting(); });
         if (waitMs_ >= 0)
             waitTimer.start(waitMs_);
-        // A signal that came before the loop began is still waiting in the pipe.
-        if (!interrupted_)
+        // A stop that came before the loop began ends the wait at once.
+        if (interrupted_)
+            run_->Stop();
+        if (!ended_)
             loop_.exec();
         looping_ = false;
     }
 
-    // TProgressSink
-    void SetProgressRange(int, int) override {}
-    void SetProgressPosition(int Position) override {
-        if (!transferring_)
-            return;
-        lastPosition_ = Position;
-        stoppedBetweenSectors_ = false;
-        if (Position > 0)
-            report_.Sector(Position - 1);
+    // TDeviceRunObserver
+    void RunWaiting(TRunKind Kind) override {
+        kind_ = Kind;
+        announcedAfterMs_ = -1;
+        transferMs_ = -1;
+        waitClock_.start();
     }
-    void SetStatusText(const QString& Text) override {
-        status_ = Text;
-        if (Text == TextSearching)
-            return; // said with the device's name before the run starts
-        if (Text == TextDataWritten || Text == TextDataRead)
-            report_.Sector(total_);
-        report_.Stage(Text);
-        if (Text == TextWriting || Text == TextReading)
-            report_.Start(total_);
+    void RunAnnounced() override {
+        announcedAfterMs_ = waitClock_.elapsed();
+        transferClock_.start();
+        report_.Stage(kind_ == TRunKind::Read ? TextReading : TextWriting);
+        report_.Start(total_);
     }
-    void SetSaveAsEnabled(bool) override {}
-    void SectorRetried(int) override { ++retries_; }
+    void RunSector(int Sector, int) override { report_.Sector(Sector); }
+    void RunEnded(const TRunOutcome& Outcome) override {
+        ended_ = Outcome;
+        if (transferClock_.isValid()) {
+            transferMs_ = transferClock_.elapsed();
+            if (Outcome.end == TRunEnd::Done)
+                report_.Sector(Outcome.sectorsDone);
+            report_.End();
+            report_.Stage(StatusTextAfter(Outcome));
+        }
+        loop_.quit();
+    }
 
 private:
     void OnStop() {
         if (!stop_.Take())
             return;
         interrupted_ = true;
-        if (transferring_) {
-            // The loop stops before its next sector and the run closes the port.
-            stoppedBetweenSectors_ = true;
-            run_->MainWindowClosing();
-            return;
-        }
-        loop_.quit();
+        // A transfer stops before its next sector, a wait at once; the run closes the port.
+        run_->Stop();
     }
 
     TStopSignals& stop_;
     TProgressReport& report_;
     int waitMs_;
+    TRunResult& result_;
     TDeviceRun* run_ = nullptr;
     int portIndex_ = 0;
     int total_ = 0;
-    int retries_ = 0;
-    int lastPosition_ = 0;
-    bool stoppedBetweenSectors_ = false;
-    bool waited_ = false, looping_ = false, transferring_ = false, finished_ = false;
+    TRunKind kind_ = TRunKind::Write;
+    bool looping_ = false;
     bool interrupted_ = false;
-    QString status_;
+    std::optional<TRunOutcome> ended_;
     QEventLoop loop_;
     QElapsedTimer waitClock_, transferClock_;
-    qint64 announcedAfterMs_ = 0, transferMs_ = 0;
+    qint64 announcedAfterMs_ = -1, transferMs_ = -1;
 };
-
-TExitCode PassExitCode(TPassEnd End) {
-    switch (End) {
-    case TPassEnd::PortFailed:
-        return ExitPortError;
-    case TPassEnd::Done:
-        return ExitDone;
-    case TPassEnd::Failed:
-        return ExitTransferFailed;
-    case TPassEnd::NoAnnouncement:
-        return ExitNoAnnouncement;
-    case TPassEnd::Interrupted:
-        return ExitInterrupted;
-    }
-    return ExitTransferFailed;
-}
 
 // "%" would be taken for the port number's placeholder.
 QString DeviceNameForPath(const QString& Path) {
     return QString(Path).replace(u'%', QStringLiteral("%%"));
 }
 
-void Complain(TRunResult& Result, const QString& Text) {
-    Result.messages.append(Text);
-    std::fprintf(stderr, "vendrik-cli: %s\n", Text.toUtf8().constData());
-    std::fflush(stderr);
-}
-
 } // namespace
+
+TExitCode RunExitCode(const TRunOutcome& Outcome) {
+    switch (Outcome.end) {
+    case TRunEnd::Done:
+        return ExitDone;
+    case TRunEnd::SectorFailed:
+        return ExitTransferFailed;
+    case TRunEnd::Stopped:
+        return ExitInterrupted;
+    case TRunEnd::LinkError:
+        // The line failed before any sector moved (it hung up while waiting): a port fault.
+        return Outcome.sectorsTotal > 0 ? ExitTransferFailed : ExitPortError;
+    case TRunEnd::PortNotOpened:
+        return ExitPortError;
+    case TRunEnd::NoAnnouncement:
+        return ExitNoAnnouncement;
+    case TRunEnd::NoProgram:
+        return ExitFileError;
+    }
+    return ExitTransferFailed;
+}
 
 TRunResult RunOnDevice(const TArguments& Args, TStopSignals& Stop) {
     QElapsedTimer total;
@@ -229,17 +204,13 @@ TRunResult RunOnDevice(const TArguments& Args, TStopSignals& Stop) {
     // A COM link (or a by-id name) is told by the device it leads to.
     if (const QString target = QFileInfo(result.device).canonicalFilePath(); !target.isEmpty())
         result.device = target;
-
-    // Every message of the shared code comes here instead of a window.
-    const MessageBoxHandler previous = SetMessageBoxHandler(
-        [&result](const QString& Text, const QString&, MsgIcon) { Complain(result, Text); });
     auto finish = [&](TExitCode Code) {
         result.code = Code;
         result.totalMs = total.elapsed();
-        SetMessageBoxHandler(previous);
         return result;
     };
 
+    const bool write = Args.command == TCommand::Write;
     if (Args.command != TCommand::Read) {
         if (!LoadProgramForRun(Args.file, result))
             return finish(ExitFileError);
@@ -253,80 +224,102 @@ TRunResult RunOnDevice(const TArguments& Args, TStopSignals& Stop) {
             return finish(ExitFileError);
         }
     }
+    const int writeTotal = std::min(SectorCount, WriteSectorLimit);
+    if (write && ProgramSize > writeTotal * SectorSize) {
+        result.bytesNotSent = ProgramSize - writeTotal * SectorSize;
+        Complain(result, QStringLiteral("предупреждение: прибор принимает %1 секторов (%2 байт), "
+                                        "последние %3 байт файла не будут записаны")
+                             .arg(WriteSectorLimit)
+                             .arg(WriteSectorLimit * SectorSize)
+                             .arg(result.bytesNotSent));
+    }
 
     TProgressReport report(StandardErrorIsTerminal(), Args.quiet);
-    TCommandLineView view(Stop, report, Args.waitMs);
+    TCommandLineView view(Stop, report, Args.waitMs, result);
     view.SetPortIndex(com ? com - 1 : 0);
     TVaComm port;
     ConfigureDevicePort(port);
     if (!com)
         port.SetDeviceName(DeviceNameForPath(result.port));
-    TDeviceRun run(port, view);
+    TCommLink link(port);
+    TDeviceRun run(link, view);
     view.Attach(run);
     port.OnRxChar = [&run](QObject*, int) { run.Received(); };
+    port.OnHangUp = [&run, &result](QObject*) {
+        run.LineLost(QStringLiteral("связь с %1 потеряна: устройство отключено или закрыто "
+                                    "на другой стороне")
+                         .arg(result.device));
+    };
 
-    const bool write = Args.command == TCommand::Write;
-    const int writeTotal = std::min(SectorCount, WriteSectorLimit);
+    // What one pass came to, in the operator's words; its exit code.
+    auto judge = [&](const TRunOutcome& o, bool readBack) {
+        result.retries += o.retries;
+        switch (o.end) {
+        case TRunEnd::Done:
+        case TRunEnd::NoProgram:
+            break;
+        case TRunEnd::PortNotOpened:
+        case TRunEnd::LinkError:
+            if (!o.reason.isEmpty())
+                Complain(result, o.reason);
+            break;
+        case TRunEnd::NoAnnouncement:
+            Complain(result, (readBack ? QStringLiteral("Прибор не включился для проверки за %1 с")
+                                       : QStringLiteral("Прибор не включился за %1 с"))
+                                 .arg(Args.waitMs / 1000.0));
+            break;
+        case TRunEnd::Stopped:
+            Complain(result, QStringLiteral("Прервано: порт закрыт"));
+            break;
+        case TRunEnd::SectorFailed:
+            Complain(result, QStringLiteral("%1%2: сектор %3 не прошёл и со второй попытки")
+                                 .arg(readBack ? QStringLiteral("Проверка: ") : QString(),
+                                      StatusTextAfter(o))
+                                 .arg(o.failedSector));
+            break;
+        }
+        return RunExitCode(o);
+    };
+
     result.sectorsTotal = write ? writeTotal : ReadSectorCount;
-    report.Stage(QStringLiteral("%1: %2").arg(result.device, TextSearching));
-    TPassEnd end = view.Pass(write, result.sectorsTotal, result);
-    result.sectorsDone = view.SectorsDone();
+    report.Stage(QStringLiteral("%1: ждём прибор, включите его").arg(result.device));
+    const TRunOutcome pass =
+        view.Pass(write ? TRunKind::Write : TRunKind::Read, result.sectorsTotal);
+    result.sectorsDone = pass.sectorsDone;
+    result.waitMs = view.WaitMs();
     result.transferMs = view.TransferMs();
-    if (end == TPassEnd::PortFailed) {
-        if (!run.PortErrorText().isEmpty())
-            Complain(result, run.PortErrorText());
-        return finish(ExitPortError);
-    }
-    if (end == TPassEnd::NoAnnouncement)
-        Complain(result, QStringLiteral("Прибор не включился за %1 с").arg(Args.waitMs / 1000.0));
-    if (end == TPassEnd::Interrupted)
-        Complain(result, QStringLiteral("Прервано: порт закрыт"));
-    if (end == TPassEnd::Failed)
-        Complain(result, QStringLiteral("%1: сектор %2 не прошёл и со второй попытки")
-                             .arg(write ? TextWriteError : TextReadError)
-                             .arg(result.sectorsDone));
-    if (end != TPassEnd::Done)
-        return finish(PassExitCode(end));
+    if (const TExitCode code = judge(pass, false); code != ExitDone)
+        return finish(code);
 
     if (Args.command == TCommand::Read) {
-        SaveDeviceImageAs(Args.file);
-        // Save As leaves the image valid only when it could not write the file.
-        return finish(DeviceImageValid ? ExitFileError : ExitDone);
+        TNoticeLog notices(result);
+        return finish(SaveDeviceImageAs(notices, Args.file) == TSaveResult::Saved ? ExitDone
+                                                                                  : ExitFileError);
     }
     if (write && !Args.verify)
         return finish(ExitDone);
 
-    int length = ComparedLength();
     if (write) {
         // The read-back waits for a fresh announcement, as a Read in the window does: the
         // device announces itself only when switched on.
         QElapsedTimer verifyClock;
         verifyClock.start();
-        report.Stage(QStringLiteral("%1: проверка: выключите и снова включите прибор. %2")
-                         .arg(result.device, TextSearching));
-        TRunResult readBack;
-        end = view.Pass(false, ReadSectorCount, readBack);
-        result.retries += readBack.retries;
+        report.Stage(
+            QStringLiteral("%1: проверка: выключите и снова включите прибор").arg(result.device));
+        const TRunOutcome readBack = view.Pass(TRunKind::Read, ReadSectorCount);
         result.verifyMs = verifyClock.elapsed();
-        if (end == TPassEnd::PortFailed && !run.PortErrorText().isEmpty())
-            Complain(result, run.PortErrorText());
-        if (end == TPassEnd::NoAnnouncement)
-            Complain(result, QStringLiteral("Прибор не включился для проверки за %1 с")
-                                 .arg(Args.waitMs / 1000.0));
-        if (end == TPassEnd::Interrupted)
-            Complain(result, QStringLiteral("Прервано: порт закрыт"));
-        if (end == TPassEnd::Failed)
-            Complain(result, QStringLiteral("Проверка: %1").arg(TextReadError));
-        if (end != TPassEnd::Done)
-            return finish(PassExitCode(end));
-        // The bytes the write sent, as far as a read brings them back (128 sectors).
-        length = std::min(writeTotal, ReadSectorCount) * SectorSize;
-        if (writeTotal > ReadSectorCount)
-            Complain(result, QStringLiteral("Проверены первые %1 байт: чтение приносит только "
-                                            "%2 секторов")
-                                 .arg(length)
-                                 .arg(ReadSectorCount));
+        if (const TExitCode code = judge(readBack, true); code != ExitDone)
+            return finish(code);
     }
+    // What a read brings back (128 sectors): after a write, of the sectors it sent (the
+    // 0xFF after the file included); for compare, of the file.
+    const int length = write ? std::min(writeTotal * SectorSize, ReadBackBytes)
+                             : std::min(ProgramSize, ReadBackBytes);
+    if (ProgramSize > length)
+        Complain(result, QStringLiteral("Проверены первые %1 байт: чтение приносит только "
+                                        "%2 секторов")
+                             .arg(length)
+                             .arg(ReadSectorCount));
     const TImageDifferences found = ImageDifferencesWithin(length, ShownDifferences);
     result.comparedBytes = length;
     result.differingBytes = found.count;
@@ -335,12 +328,16 @@ TRunResult RunOnDevice(const TArguments& Args, TStopSignals& Stop) {
 }
 
 bool LoadProgramForRun(const QString& File, TRunResult& Result) {
-    const MessageBoxHandler previous = SetMessageBoxHandler(
-        [&Result](const QString& Text, const QString&, MsgIcon) { Complain(Result, Text); });
-    TNoFileView fileView;
-    LoadProgramFile(fileView, File);
-    SetMessageBoxHandler(previous);
-    return ProgramLoaded;
+    TNoticeLog notices(Result);
+    if (LoadProgramFile(notices, File) != TLoadResult::Loaded)
+        return false;
+    // A truncated download must not be flashed as a success.
+    if (ProgramSize == 0) {
+        ProgramLoaded = false;
+        Complain(Result, QStringLiteral("Файл программы пуст: %1").arg(File));
+        return false;
+    }
+    return true;
 }
 
 QString SummaryLine(const TRunResult& r) {

@@ -5,6 +5,7 @@
 
 #include "cli/Arguments.h"
 #include "cli/RunResult.h"
+#include "programmer/RunOutcome.h"
 
 class TStopSignals;
 
@@ -12,8 +13,12 @@ class TStopSignals;
 // error; the result is returned, not printed. Needs a QCoreApplication.
 TRunResult RunOnDevice(const TArguments& Args, TStopSignals& Stop);
 
+// The exit code of one device run's outcome: the one place where what happened becomes
+// a code.
+TExitCode RunExitCode(const TRunOutcome& Outcome);
+
 // Loads the program file as the window program's Open does; false, with the reason in
-// Result's messages (and on standard error), when it is unreadable or too large.
+// Result's messages (and on standard error), when it is unreadable, too large or empty.
 bool LoadProgramForRun(const QString& File, TRunResult& Result);
 
 // The human summary line of a result (standard output without --json).

@@ -72,6 +72,7 @@ QJsonObject ToJson(const TRunResult& r) {
                        {"sectorsTotal", r.sectorsTotal},
                        {"retries", r.retries},
                        {"timings", timings},
+                       {"bytesNotSent", r.bytesNotSent},
                        {"comparedBytes", r.comparedBytes},
                        {"differingBytes", r.differingBytes},
                        {"firstDifferences", offsets},
@@ -93,6 +94,7 @@ TRunResult FromJson(const QJsonObject& o) {
     r.transferMs = t["transferMs"].toInteger(-1);
     r.verifyMs = t["verifyMs"].toInteger(-1);
     r.totalMs = t["totalMs"].toInteger(0);
+    r.bytesNotSent = o["bytesNotSent"].toInt(0);
     r.comparedBytes = o["comparedBytes"].toInt(-1);
     r.differingBytes = o["differingBytes"].toInt(-1);
     for (const QJsonValue& v : o["firstDifferences"].toArray())

@@ -40,6 +40,7 @@ struct TRunResult {
     qint64 transferMs = -1; // announcement to the closed port
     qint64 verifyMs = -1;   // the read-back of --verify, its wait included
     qint64 totalMs = 0;
+    int bytesNotSent = 0;   // write: bytes of the file beyond the most a write sends
     int comparedBytes = -1; // compare and --verify
     int differingBytes = -1;
     QList<int> firstDifferences;

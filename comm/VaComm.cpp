@@ -509,6 +509,15 @@ void TVaCustomComm::DispatchEvents(quint32 Events) {
     }
 }
 
+void TVaCustomComm::DispatchHangUp() {
+    try {
+        if (OnHangUp)
+            OnHangUp(this);
+    } catch (...) {
+        ReportCurrentException();
+    }
+}
+
 void TVaCustomComm::HandleRxChar() {
     const int count = ReadBufUsed();
     if (count <= 0)

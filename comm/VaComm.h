@@ -153,12 +153,17 @@ public:
     TVaCommRxCharEvent OnRxChar;
     TVaCommRxBufEvent OnRxBuf;
     TNotifyEvent OnRxFlag, OnTxEmpty, OnPErr, OnRx80Full, OnEvent1, OnEvent2;
+    // The line hung up while open (adapter unplugged, far end closed): raised once per
+    // opening, whatever MonitorEvents holds; nothing more arrives until the port is
+    // opened again.
+    TNotifyEvent OnHangUp;
 
     // Dispatch of one completed event wait (user-interface thread).
     void DispatchEvents(quint32 Events);
     // The write thread's notifications (user-interface thread): what a handler raises
     // escapes to the caller.
     void DispatchWriteEvents(quint32 Events) { HandleEvents(Events); }
+    void DispatchHangUp();
     bool CheckLineErrors();
 
 protected:

@@ -34,6 +34,17 @@ bool TVaCommEventThread::Deliver(unsigned Events) {
     return !s_->Stopped;
 }
 
+void TVaCommEventThread::HangUp() {
+    if (hungUp_ || s_->Stopped)
+        return;
+    hungUp_ = true;
+    const std::shared_ptr<TVaCommSession> s = s_;
+    s_->CallOnUiThread([s] {
+        if (s->Port)
+            s->Port->DispatchHangUp();
+    });
+}
+
 void TVaCommEventThread::Execute() {
     TVaCommSession& s = *s_;
     SetCurrentThreadName("comm-event");
@@ -94,7 +105,7 @@ std::optional<unsigned> TVaCommEventThread::ReceivedEvents() {
             return std::nullopt;
         int waiting = 0;
         if (!s.Device.InQueue(waiting)) {
-            hungUp_ = true;
+            HangUp();
             return std::nullopt;
         }
         const bool arrived = waiting > lingering_;
@@ -114,7 +125,7 @@ std::optional<unsigned> TVaCommEventThread::ReceivedEvents() {
         break;
     }
     if (woken.ready & TSerialDevice::HungUp) {
-        hungUp_ = true;
+        HangUp();
         return std::nullopt;
     }
     return (woken.ready & TSerialDevice::Readable) ? unsigned(EV_RXCHAR) : 0u;
@@ -132,7 +143,7 @@ void TVaCommEventThread::AccountFor(const TRxMark& Before) {
     const TVaCommSession& s = *s_;
     int after = 0;
     if (!s_->Device.InQueue(after)) {
-        hungUp_ = true;
+        HangUp();
         return;
     }
     // Bytes that came in while the handler ran are notified once more at once; bytes it

@@ -57,6 +57,8 @@ private:
     void AccountFor(const TRxMark& Before);
     // Hands Events to the port's dispatch; false when the thread is to end.
     bool Deliver(unsigned Events);
+    // The line hung up: tells the port once, then waits only for a stop.
+    void HangUp();
 
     std::shared_ptr<TVaCommSession> s_;
     bool watchRx_ = false, watchErr_ = false;

@@ -1,66 +1,82 @@
 #include "programmer/DeviceRun.h"
 
-#include "base/ErrorReport.h"
-#include "base/MessageBox.h"
-#include "comm/VaComm.h"
+#include "base/Exception.h"
+#include "programmer/DeviceLink.h"
 #include "programmer/ProgramImage.h"
+#include "programmer/Texts.h"
+
+#include <utility>
 
 int OperationMode = 0;
 
-const QString TextSearching = QStringLiteral("Поиск прибора...");
-const QString TextReading = QStringLiteral("Идет считывание...");
-const QString TextWriting = QStringLiteral("Идет запись...");
-const QString TextModeRead = QStringLiteral("Режим: Чтение данных");
-const QString TextModeWrite = QStringLiteral("Режим: Запись данных");
-
-// Forwards to the windows and adds the run's stop request.
+// Forwards to the windows and the observer and adds the run's stop request.
 class TDeviceRun::TSink : public TProgressSink {
 public:
-    TSink(TDeviceRunView& View, const bool& Stop) : view_(View), stop_(Stop) {}
+    TSink(TDeviceRunView& View, TDeviceRunObserver* Observer, const bool& Stop)
+        : view_(View), observer_(Observer), stop_(Stop) {}
     void SetProgressRange(int Min, int Max) override { view_.SetProgressRange(Min, Max); }
     void SetProgressPosition(int Position) override { view_.SetProgressPosition(Position); }
     void SetStatusText(const QString& Text) override { view_.SetStatusText(Text); }
     void SetSaveAsEnabled(bool Enabled) override { view_.SetSaveAsEnabled(Enabled); }
     bool StopRequested() const override { return stop_; }
-    void SectorRetried(int Sector) override { view_.SectorRetried(Sector); }
+    void SectorStarting(int Sector, int Total) override {
+        view_.SectorStarting(Sector, Total);
+        if (observer_)
+            observer_->RunSector(Sector, Total);
+    }
+    void SectorRetried(int Sector) override {
+        view_.SectorRetried(Sector);
+        if (observer_)
+            observer_->RunRetried(Sector);
+    }
 
 private:
     TDeviceRunView& view_;
+    TDeviceRunObserver* observer_;
     const bool& stop_;
 };
 
-TDeviceRun::TDeviceRun(TVaCustomComm& Port, TDeviceRunView& View) : port_(Port), view_(View) {}
+TDeviceRun::TDeviceRun(TDeviceLink& Link, TDeviceRunView& View) : link_(Link), view_(View) {}
 
 void TDeviceRun::ClosePortQuietly() {
     try {
-        port_.Close();
+        link_.Close();
     } catch (...) {
         // Failures while closing the port change nothing for the operator.
     }
 }
 
-bool TDeviceRun::SetUpPort() {
+void TDeviceRun::Ended(const TRunOutcome& Outcome) {
+    if (observer_)
+        observer_->RunEnded(Outcome);
+}
+
+bool TDeviceRun::SetUpPort(TRunKind Kind) {
     try {
-        port_.Close();
-        port_.SetMonitorEvents(TVaCommEvents{ceRxChar});
-        port_.SetPortNum(view_.SelectedPortIndex() + 1);
-        port_.Open();
-        portError_.clear();
+        link_.Close();
+        link_.Open(view_.SelectedPortIndex() + 1);
         return true;
     } catch (...) {
-        portError_ = ExceptionMessage(std::current_exception());
-        ShowMessageBox(QStringLiteral("Не могу открыть порт"), QStringLiteral("Ошибка"),
-                       MsgIcon::Error);
+        TRunOutcome o;
+        o.kind = Kind;
+        o.end = TRunEnd::PortNotOpened;
+        o.reason = ExceptionMessage(std::current_exception());
+        view_.ShowNotice(NoticePortNotOpened());
         ClosePortQuietly();
+        Ended(o);
         return false;
     }
 }
 
-void TDeviceRun::WaitForDevice(const QString& ModeText) {
+void TDeviceRun::WaitForDevice(TRunKind Kind, const QString& ModeText) {
+    waiting_ = true;
+    kind_ = Kind;
     view_.SetModeText(ModeText);
     view_.CentreProgressWindow();
     view_.SetAnimation(raFindComputer);
     view_.SetStatusText(TextSearching);
+    if (observer_)
+        observer_->RunWaiting(Kind);
     view_.ShowProgressModal();
 }
 
@@ -70,10 +86,11 @@ void TDeviceRun::StartRead() {
     if (transferring_)
         return;
     view_.SetProgressPosition(0);
-    if (!SetUpPort())
+    waiting_ = false;
+    if (!SetUpPort(TRunKind::Read))
         return;
     OperationMode = 1;
-    WaitForDevice(TextModeRead);
+    WaitForDevice(TRunKind::Read, TextModeRead);
 }
 
 void TDeviceRun::StartWrite() {
@@ -81,53 +98,46 @@ void TDeviceRun::StartWrite() {
         return;
     view_.SetProgressPosition(0);
     if (!ProgramLoaded) {
-        ShowMessageBox(QStringLiteral("Программа не загружена"), QStringLiteral("Программатор"),
-                       MsgIcon::Warning);
+        view_.ShowNotice(NoticeProgramNotLoaded());
+        TRunOutcome o;
+        o.end = TRunEnd::NoProgram;
+        Ended(o);
         return;
     }
-    if (!SetUpPort())
+    waiting_ = false;
+    if (!SetUpPort(TRunKind::Write))
         return;
     OperationMode = view_.WriteWithCheck() ? 3 : 2;
-    WaitForDevice(TextModeWrite);
+    WaitForDevice(TRunKind::Write, TextModeWrite);
 }
 
 void TDeviceRun::Received() {
     if (transferring_)
         return;
-    QByteArray text;
-    port_.ReadText(text);
+    const QByteArray text = link_.ReadText();
     // The announcement: a short burst with "!" somewhere in it. Anything else is
     // consumed and the run keeps waiting.
     if (text.isEmpty() || text.size() > 3 || !text.contains(AckChar))
         return;
 
     transferring_ = true;
+    waiting_ = false;
     stopRequested_ = false;
+    if (observer_)
+        observer_->RunAnnounced();
     const bool hidden = !view_.ProgressWindowShown();
     if (hidden)
         view_.SetMainWindowBusy(true);
     view_.SetAnimation(raFindFile);
     view_.SetCloseEnabled(false);
-    TSink sink(view_, stopRequested_);
-    const bool reading = OperationMode == 1;
-    std::exception_ptr failure;
-    try {
-        if (reading) {
-            view_.SetStatusText(TextReading);
-            ReadProgram(port_, sink);
-        } else {
-            view_.SetStatusText(TextWriting);
-            WriteProgram(port_, sink);
-        }
-    } catch (...) {
-        // The port failed under the transfer: end it like a failed sector, so the
-        // window can be closed and the port is released, then show the error.
-        failure = std::current_exception();
-        if (reading) {
-            DeviceImageValid = false;
-            view_.SetSaveAsEnabled(false);
-        }
-        view_.SetStatusText(reading ? TextReadError : TextWriteError);
+    TSink sink(view_, observer_, stopRequested_);
+    TRunOutcome outcome;
+    if (OperationMode == 1) {
+        view_.SetStatusText(TextReading);
+        outcome = ReadProgram(link_, sink);
+    } else {
+        view_.SetStatusText(TextWriting);
+        outcome = WriteProgram(link_, sink);
     }
     ClosePortQuietly();
     view_.SetAnimation(raNone);
@@ -135,15 +145,42 @@ void TDeviceRun::Received() {
     if (hidden)
         view_.SetMainWindowBusy(false);
     transferring_ = false;
-    if (failure)
-        ReportException(failure);
+    if (outcome.failure)
+        view_.ReportFailure(outcome.failure);
+    Ended(outcome);
 }
 
-void TDeviceRun::MainWindowClosing() {
+void TDeviceRun::EndWaiting(TRunEnd End, const QString& Reason) {
+    const bool wasWaiting = std::exchange(waiting_, false);
+    ClosePortQuietly();
+    if (!wasWaiting)
+        return;
+    TRunOutcome o;
+    o.kind = kind_;
+    o.end = End;
+    o.reason = Reason;
+    Ended(o);
+}
+
+void TDeviceRun::Stop() {
     if (transferring_) {
         // The transfer stops at its next sector and closes the port on its way out.
         stopRequested_ = true;
         return;
     }
-    ClosePortQuietly();
+    EndWaiting(TRunEnd::Stopped, {});
+}
+
+void TDeviceRun::GiveUpWaiting() {
+    if (!transferring_)
+        EndWaiting(TRunEnd::NoAnnouncement, {});
+}
+
+void TDeviceRun::LineLost(const QString& Reason) {
+    if (!transferring_ && waiting_)
+        EndWaiting(TRunEnd::LinkError, Reason);
+}
+
+void TDeviceRun::MainWindowClosing() {
+    Stop();
 }

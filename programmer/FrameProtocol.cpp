@@ -1,6 +1,7 @@
 #include "programmer/FrameProtocol.h"
 
-#include "comm/VaComm.h"
+#include "base/Exception.h"
+#include "programmer/DeviceLink.h"
 #include "programmer/ProgramImage.h"
 
 #include <QCoreApplication>
@@ -10,11 +11,6 @@
 std::array<quint8, FrameSize> FrameBuffer{};
 QByteArray LastReply;
 
-const QString TextDataWritten = QStringLiteral("Данные записаны");
-const QString TextWriteError = QStringLiteral("Ошибка записи");
-const QString TextDataRead = QStringLiteral("Данные считаны");
-const QString TextReadError = QStringLiteral("Ошибка считывания");
-
 quint8 FrameChecksum(int n) {
     quint8 sum = 0;
     for (int i = 0; i < n; ++i)
@@ -22,33 +18,77 @@ quint8 FrameChecksum(int n) {
     return quint8(0x100 - sum);
 }
 
-TSectorResult WriteSector(TVaCustomComm& Port, int n) {
-    FrameBuffer[0] = WriteFrameLetter;
+namespace {
+
+void PutSectorNumber(quint8 Letter, int n) {
+    FrameBuffer[0] = Letter;
     FrameBuffer[1] = quint8(n & 0xFF);
     FrameBuffer[2] = quint8((n >> 8) & 0xFF);
+}
+
+// The skeleton both loops share: sectors 0 to Count - 1, a stop request looked at before
+// each, one retry per sector, the first sector that fails twice ends it. A read lets
+// window messages through before each sector as well.
+template <class Exchange>
+TRunOutcome MoveSectors(TRunKind Kind, int Count, TProgressSink& Sink, bool DispatchFirst,
+                        Exchange SectorExchange) {
+    TRunOutcome o;
+    o.kind = Kind;
+    o.sectorsTotal = Count;
+    try {
+        for (int i = 0; i < Count; ++i) {
+            if (DispatchFirst)
+                QCoreApplication::processEvents();
+            if (Sink.StopRequested()) {
+                o.end = TRunEnd::Stopped;
+                return o;
+            }
+            Sink.SetProgressPosition(i + 1);
+            Sink.SectorStarting(i, Count);
+            if (SectorExchange(i) != srOk) {
+                ++o.retries;
+                Sink.SectorRetried(i);
+                if (SectorExchange(i) != srOk) {
+                    o.end = TRunEnd::SectorFailed;
+                    o.failedSector = i;
+                    return o;
+                }
+            }
+            ++o.sectorsDone;
+        }
+    } catch (...) {
+        o.end = TRunEnd::LinkError;
+        o.failure = std::current_exception();
+        o.reason = ExceptionMessage(o.failure);
+    }
+    return o;
+}
+
+} // namespace
+
+TSectorResult WriteSector(TDeviceLink& Link, int n) {
+    PutSectorNumber(WriteFrameLetter, n);
     std::memcpy(&FrameBuffer[3], &ProgramImage[size_t(n) * SectorSize], SectorSize);
     FrameBuffer[FrameSize - 1] = FrameChecksum(FrameSize - 1);
     // A late acknowledgement of the previous attempt must not pass for this one's.
-    Port.PurgeReadWrite();
-    Port.WriteBuf(FrameBuffer.data(), FrameSize);
-    DelayWithMessages(WriteReplyWaitMs);
-    Port.ReadText(LastReply);
+    Link.Purge();
+    Link.Write(FrameBuffer.data(), FrameSize);
+    Link.Wait(WriteReplyWaitMs);
+    LastReply = Link.ReadText();
     if (LastReply.isEmpty())
         return srNoReply;
     return LastReply[0] == AckChar ? srOk : srBadReply;
 }
 
-TSectorResult ReadSector(TVaCustomComm& Port, int n) {
-    FrameBuffer[0] = ReadFrameLetter;
-    FrameBuffer[1] = quint8(n & 0xFF);
-    FrameBuffer[2] = quint8((n >> 8) & 0xFF);
+TSectorResult ReadSector(TDeviceLink& Link, int n) {
+    PutSectorNumber(ReadFrameLetter, n);
     FrameBuffer[3] = FrameChecksum(3);
-    Port.WriteBuf(FrameBuffer.data(), ReadRequestSize);
-    DelayWithMessages(ReadReplyWaitMs);
-    if (Port.ReadBufUsed() != FrameSize)
+    Link.Write(FrameBuffer.data(), ReadRequestSize);
+    Link.Wait(ReadReplyWaitMs);
+    if (Link.BytesWaiting() != FrameSize)
         return srNoReply;
     // A short block (the port lost bytes meanwhile) must not be taken for a reply.
-    if (Port.ReadBuf(FrameBuffer.data(), FrameSize) != FrameSize)
+    if (Link.ReadBlock(FrameBuffer.data(), FrameSize) != FrameSize)
         return srNoReply;
     if (FrameChecksum(FrameSize) != 0)
         return srBadReply;
@@ -56,50 +96,23 @@ TSectorResult ReadSector(TVaCustomComm& Port, int n) {
     return srOk;
 }
 
-void WriteProgram(TVaCustomComm& Port, TProgressSink& Sink) {
+TRunOutcome WriteProgram(TDeviceLink& Link, TProgressSink& Sink) {
     const int count = std::min(SectorCount, WriteSectorLimit);
     Sink.SetProgressRange(0, count);
-    TSectorResult r = srOk;
-    for (int i = 0; i < count && r == srOk; ++i) {
-        if (Sink.StopRequested()) {
-            r = srNoReply;
-            break;
-        }
-        Sink.SetProgressPosition(i + 1);
-        r = WriteSector(Port, i);
-        if (r != srOk) {
-            Sink.SectorRetried(i);
-            r = WriteSector(Port, i);
-        }
-    }
-    Sink.SetStatusText(r == srOk ? TextDataWritten : TextWriteError);
+    const TRunOutcome o = MoveSectors(TRunKind::Write, count, Sink, false,
+                                      [&Link](int n) { return WriteSector(Link, n); });
+    Sink.SetStatusText(StatusTextAfter(o));
+    return o;
 }
 
-TSectorResult ReadProgram(TVaCustomComm& Port, TProgressSink& Sink) {
+TRunOutcome ReadProgram(TDeviceLink& Link, TProgressSink& Sink) {
     DeviceImageValid = false;
     Sink.SetProgressPosition(0);
-    TSectorResult r = srOk;
-    for (int k = 1; k <= ReadSectorCount && r == srOk; ++k) {
-        QCoreApplication::processEvents();
-        if (Sink.StopRequested()) {
-            r = srNoReply;
-            break;
-        }
-        Sink.SetProgressPosition(k);
-        r = ReadSector(Port, k - 1);
-        if (r != srOk) {
-            Sink.SectorRetried(k - 1);
-            r = ReadSector(Port, k - 1);
-        }
-    }
-    if (r != srOk) {
-        Sink.SetStatusText(TextReadError);
-        DeviceImageValid = false;
-        Sink.SetSaveAsEnabled(false);
-    } else {
-        Sink.SetStatusText(TextDataRead);
-        Sink.SetSaveAsEnabled(true);
-        DeviceImageValid = true;
-    }
-    return r;
+    const TRunOutcome o = MoveSectors(TRunKind::Read, ReadSectorCount, Sink, true,
+                                      [&Link](int n) { return ReadSector(Link, n); });
+    const bool done = o.end == TRunEnd::Done;
+    Sink.SetStatusText(StatusTextAfter(o));
+    Sink.SetSaveAsEnabled(done);
+    DeviceImageValid = done;
+    return o;
 }

@@ -4,11 +4,14 @@
 // the two loops that move a whole image. Runs on the user-interface thread inside the
 // port's received-character notification; the waits keep dispatching window messages.
 
+#include "programmer/RunOutcome.h"
+#include "programmer/Texts.h"
+
 #include <QString>
 #include <QtGlobal>
 #include <array>
 
-class TVaCustomComm;
+class TDeviceLink;
 
 enum TSectorResult { srOk = 0, srNoReply = 1, srBadReply = 2 };
 
@@ -42,20 +45,20 @@ public:
     // Asked between sectors: true ends the loop as if the sector had failed (the
     // program is shutting down under a transfer).
     virtual bool StopRequested() const { return false; }
+    // Sector (from 0) of Total is about to be sent or asked for.
+    virtual void SectorStarting(int /*Sector*/, int /*Total*/) {}
     // A sector failed its first attempt and is sent or asked for once more.
     virtual void SectorRetried(int /*Sector*/) {}
 };
 
-// The status texts the loops leave behind.
-extern const QString TextDataWritten; // "Данные записаны"
-extern const QString TextWriteError;  // "Ошибка записи"
-extern const QString TextDataRead;    // "Данные считаны"
-extern const QString TextReadError;   // "Ошибка считывания"
+TSectorResult WriteSector(TDeviceLink& Link, int n);
+TSectorResult ReadSector(TDeviceLink& Link, int n);
 
-TSectorResult WriteSector(TVaCustomComm& Port, int n);
-TSectorResult ReadSector(TVaCustomComm& Port, int n);
+// The loops leave their status text ("Данные записаны", "Ошибка записи", ...) on the
+// sink and return what happened; an error of the link ends the loop as LinkError
+// instead of escaping it.
 
 // Sends sectors 0 to min(SectorCount, 506) - 1 of ProgramImage, one retry per sector.
-void WriteProgram(TVaCustomComm& Port, TProgressSink& Sink);
+TRunOutcome WriteProgram(TDeviceLink& Link, TProgressSink& Sink);
 // Reads sectors 0 to 127 into DeviceImage; sets DeviceImageValid and Save As.
-TSectorResult ReadProgram(TVaCustomComm& Port, TProgressSink& Sink);
+TRunOutcome ReadProgram(TDeviceLink& Link, TProgressSink& Sink);

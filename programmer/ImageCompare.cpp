@@ -1,7 +1,7 @@
 #include "programmer/ImageCompare.h"
 
-#include "base/MessageBox.h"
 #include "programmer/ProgramImage.h"
+#include "programmer/Texts.h"
 
 #include <algorithm>
 
@@ -26,16 +26,14 @@ int CountImageDifferences() {
     return ImageDifferencesWithin(ComparedLength(), 0).count;
 }
 
-void CompareImages() {
-    if (!ProgramLoaded || !DeviceImageValid) {
-        ShowMessageBox(QStringLiteral("Один из файлов не загружен"), QStringLiteral("Программатор"),
-                       MsgIcon::Warning);
-        return;
-    }
-    const int count = CountImageDifferences();
-    if (count > 0)
-        ShowMessageBox(QStringLiteral("Количество обнаруженных ошибок = %1").arg(count),
-                       QStringLiteral("Ошибка"), MsgIcon::Error);
-    else
-        ShowMessageBox(QStringLiteral("OK"), QStringLiteral("Программатор"), MsgIcon::None);
+int CompareImages() {
+    if (!ProgramLoaded || !DeviceImageValid)
+        return -1;
+    return CountImageDifferences();
+}
+
+TNotice CompareNotice(int Finding) {
+    if (Finding < 0)
+        return NoticeImageMissing();
+    return Finding > 0 ? NoticeDifferences(Finding) : NoticeImagesMatch();
 }

@@ -1,6 +1,8 @@
 #pragma once
 // Counts the bytes in which the loaded program and the last device read differ.
 
+#include "programmer/Notice.h"
+
 #include <QList>
 #include <QString>
 
@@ -19,5 +21,8 @@ TImageDifferences ImageDifferencesWithin(int Length, int MaxOffsets);
 // Differing bytes among the first ComparedLength() of the two images.
 int CountImageDifferences();
 
-// The Compare button: one message box with the outcome.
-void CompareImages();
+// What the Compare button found: no program or no valid device image (-1), or the
+// number of differing bytes.
+int CompareImages();
+// The one message box of the Compare button for that finding.
+TNotice CompareNotice(int Finding);

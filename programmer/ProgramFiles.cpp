@@ -1,25 +1,24 @@
 #include "programmer/ProgramFiles.h"
 
-#include "base/MessageBox.h"
 #include "platform/FileIo.h"
 #include "programmer/ProgramImage.h"
+#include "programmer/Texts.h"
 
 #include <algorithm>
 #include <limits>
 
 namespace {
 
-const QString ErrorCaption = QStringLiteral("Ошибка");
-
 void ClearCaptions(TProgramFileView& view) {
     view.SetProgramCaptions({}, {}, {});
 }
 
-void RefuseUnreadable(TProgramFileView& view) {
+TLoadResult RefuseUnreadable(TProgramFileView& view) {
     ProgramLoaded = false;
     ClearCaptions(view);
     view.SetProgramNameHint({});
-    ShowMessageBox(QStringLiteral("Не могу считать файл"), ErrorCaption, MsgIcon::Error);
+    view.ShowNotice(NoticeFileUnreadable());
+    return TLoadResult::Unreadable;
 }
 
 } // namespace
@@ -29,7 +28,7 @@ QString FileNamePart(const QString& path) {
     return slash < 0 ? path : path.mid(slash + 1);
 }
 
-void LoadProgramFile(TProgramFileView& view, const QString& path) {
+TLoadResult LoadProgramFile(TProgramFileView& view, const QString& path) {
     ClearCaptions(view);
     ProgramLoaded = false;
 
@@ -43,9 +42,8 @@ void LoadProgramFile(TProgramFileView& view, const QString& path) {
     ProgramSize = int(std::min<qint64>(size, std::numeric_limits<int>::max()));
     if (size > MaxFileSize) {
         file.Close();
-        ShowMessageBox(QStringLiteral("Размер файла превышает максимально допустимый"),
-                       ErrorCaption, MsgIcon::Error);
-        return;
+        view.ShowNotice(NoticeFileTooLarge());
+        return TLoadResult::TooLarge;
     }
     SectorCount = SectorsFor(ProgramSize);
     ProgramFileName = path;
@@ -57,6 +55,7 @@ void LoadProgramFile(TProgramFileView& view, const QString& path) {
                             QString::number(SectorCount));
     view.SetProgramNameHint(path);
     ProgramLoaded = true;
+    return TLoadResult::Loaded;
 }
 
 bool LoadRememberedProgram(TProgramFileView& view, const QString& rememberedName) {
@@ -70,16 +69,17 @@ bool LoadRememberedProgram(TProgramFileView& view, const QString& rememberedName
     return true;
 }
 
-void SaveDeviceImageAs(const std::optional<QString>& chosenPath) {
+TSaveResult SaveDeviceImageAs(TNoticeView& view, const std::optional<QString>& chosenPath) {
     if (!chosenPath) {
         // The operator only learns that nothing was saved.
-        ShowMessageBox(QString(), QString(), MsgIcon::None);
-        return;
+        view.ShowNotice(NoticeNothingSaved());
+        return TSaveResult::Cancelled;
     }
     if (ReplaceFileContents(*chosenPath, DeviceImage.data(), MaxFileSize)) {
         DeviceImageValid = false;
-        return;
+        return TSaveResult::Saved;
     }
-    ShowMessageBox(QStringLiteral("Не могу сохранить в файл."), ErrorCaption, MsgIcon::Error);
+    view.ShowNotice(NoticeSaveFailed());
     DeviceImageValid = true;
+    return TSaveResult::Failed;
 }

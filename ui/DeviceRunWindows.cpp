@@ -1,5 +1,7 @@
 #include "ui/DeviceRunWindows.h"
 
+#include "base/ErrorReport.h"
+#include "ui/NoticeBox.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"
 
@@ -10,7 +12,7 @@
 #include <utility>
 
 TDeviceRunWindows::TDeviceRunWindows(TformMain* Main, TVaCustomComm& Port)
-    : QObject(Main), main_(Main), run_(Port, *this) {
+    : QObject(Main), main_(Main), link_(Port), run_(link_, *this) {
     setObjectName(QStringLiteral("DeviceRunWindows"));
 }
 
@@ -86,4 +88,12 @@ void TDeviceRunWindows::SetStatusText(const QString& Text) {
 
 void TDeviceRunWindows::SetSaveAsEnabled(bool Enabled) {
     main_->BtnSaveAs->setEnabled(Enabled);
+}
+
+void TDeviceRunWindows::ShowNotice(const TNotice& Notice) {
+    ShowNoticeBox(Notice);
+}
+
+void TDeviceRunWindows::ReportFailure(std::exception_ptr Error) {
+    ReportException(Error);
 }

@@ -3,6 +3,7 @@
 // and Save As button, and the progress window (formSearsh) with its texts, bar,
 // animation and Close button.
 
+#include "programmer/DeviceLink.h"
 #include "programmer/DeviceRun.h"
 
 #include <QList>
@@ -31,9 +32,12 @@ public:
     void SetProgressPosition(int Position) override;
     void SetStatusText(const QString& Text) override;
     void SetSaveAsEnabled(bool Enabled) override;
+    void ShowNotice(const TNotice& Notice) override;
+    void ReportFailure(std::exception_ptr Error) override;
 
 private:
     TformMain* main_;
+    TCommLink link_;
     TDeviceRun run_;
     QList<QPointer<QWidget>> disabled_; // by SetMainWindowBusy, to enable again
 };

@@ -7,6 +7,7 @@
 #include "storage/Placemnt.h"
 #include "ui/AppStyle.h"
 #include "ui/DeviceRunWindows.h"
+#include "ui/NoticeBox.h"
 #include "ui/Pictures.h"
 #include "ui/WindowFrame.h"
 #include "ui/fHelp.h"
@@ -116,9 +117,9 @@ void TformMain::BtnSaveAsClick() {
         return;
     SaveDialog1->SetInitialDir(OpenDialog1->InitialDir());
     if (SaveDialog1->Execute())
-        SaveDeviceImageAs(SaveDialog1->FileName());
+        SaveDeviceImageAs(*this, SaveDialog1->FileName());
     else
-        SaveDeviceImageAs(std::nullopt);
+        SaveDeviceImageAs(*this, std::nullopt);
 }
 
 void TformMain::BtnReadClick() {
@@ -130,7 +131,7 @@ void TformMain::BtnWriteClick() {
 }
 
 void TformMain::BtnVerifyClick() {
-    CompareImages();
+    ShowNoticeBox(CompareNotice(CompareImages()));
 }
 
 void TformMain::VaComm1RxChar(QObject* /*Sender*/, int /*Count*/) {
@@ -170,4 +171,8 @@ void TformMain::SetProgramCaptions(const QString& name, const QString& size,
 
 void TformMain::SetProgramNameHint(const QString& hint) {
     stNameFile->setToolTip(hint);
+}
+
+void TformMain::ShowNotice(const TNotice& Notice) {
+    ShowNoticeBox(Notice);
 }

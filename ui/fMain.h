@@ -62,6 +62,7 @@ public:
     void SetProgramCaptions(const QString& name, const QString& size,
                             const QString& sectors) override;
     void SetProgramNameHint(const QString& hint) override;
+    void ShowNotice(const TNotice& Notice) override;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -26,7 +26,6 @@ void TestCliTransfers::writePutsTheFileIntoTheDevice_data() {
     QTest::addColumn<bool>("byComNumber");
     QTest::newRow("part of a sector, by device path") << 100 << false;
     QTest::newRow("three sectors and a bit, by COM number") << 3 * 256 + 10 << true;
-    QTest::newRow("empty program: nothing sent") << 0 << false;
 }
 
 void TestCliTransfers::writePutsTheFileIntoTheDevice() {

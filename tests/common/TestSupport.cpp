@@ -278,3 +278,10 @@ QStringList FolderEntries(const QString& dir) {
     return QDir(dir).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
 }
+
+void ShowNoticeAsBox(const TNotice& Notice) {
+    const MsgIcon icon = Notice.icon == TNoticeIcon::Warning ? MsgIcon::Warning
+                         : Notice.icon == TNoticeIcon::Error ? MsgIcon::Error
+                                                             : MsgIcon::None;
+    ShowMessageBox(Notice.text, Notice.caption, icon);
+}

@@ -4,6 +4,7 @@
 // Window tests find theirs in ModalDriver.h and WindowManager.h.
 
 #include "base/MessageBox.h"
+#include "programmer/Notice.h"
 
 #include <QByteArray>
 #include <QList>
@@ -55,6 +56,19 @@ public:
 private:
     MessageBoxHandler previous_;
 };
+
+// Shows a notice of device programming as the program's message box, so that a
+// MessageRecorder records it as the windows would show it.
+void ShowNoticeAsBox(const TNotice& Notice);
+
+// A notice view that shows every notice as a message box.
+struct TBoxNotices : TNoticeView {
+    void ShowNotice(const TNotice& Notice) override { ShowNoticeAsBox(Notice); }
+};
+inline TBoxNotices& BoxNotices() {
+    static TBoxNotices view;
+    return view;
+}
 
 // A pseudo-terminal: the program opens `slavePath`, the test drives `master`.
 class PtyPair {

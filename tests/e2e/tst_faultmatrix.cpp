@@ -393,7 +393,7 @@ int ChildMain(int argc, char** argv) {
         const QByteArray images[2] = {Image(1), Image(2)};
         for (long i = 0;; ++i) {
             SetDeviceImage(images[i % 2]);
-            SaveDeviceImageAs(target);
+            SaveDeviceImageAs(BoxNotices(), target);
             if (i == 0)
                 ChildSay("ready");
         }
@@ -785,7 +785,7 @@ private slots:
         // The operator saves again after the crash.
         MessageRecorder boxes;
         SetDeviceImage(Image(3));
-        SaveDeviceImageAs(target);
+        SaveDeviceImageAs(BoxNotices(), target);
         const int stillLeft = int(Others(dir.path(), {"device.bin"}).size());
         row.sees = QStringLiteral("(program gone); the next Save As: %1")
                        .arg(BoxesText(Texts(boxes.boxes)));

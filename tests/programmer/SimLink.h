@@ -3,6 +3,7 @@
 // points at a simulated device over a pseudo-terminal in a private settings folder.
 
 #include "comm/VaComm.h"
+#include "programmer/DeviceLink.h"
 #include "tests/common/TestSupport.h"
 #include "tools/simdevice/SimDevice.h"
 
@@ -49,5 +50,6 @@ struct SimLink {
     TempConfigHome home;
     sim::SimDevice device;
     TVaComm port;
+    TCommLink line{port}; // the port as the frame protocol and the device runs see it
     bool started = false;
 };

@@ -45,6 +45,8 @@ struct RecordingView : TDeviceRunView {
     }
     void CentreProgressWindow() override {}
     bool ProgressWindowShown() const override { return shown; }
+    void ShowNotice(const TNotice& Notice) override { ShowNoticeAsBox(Notice); }
+    void ReportFailure(std::exception_ptr Error) override { ReportException(Error); }
     void SetMainWindowBusy(bool b) override { busy.append(b); }
     void SetProgressRange(int, int Max) override { rangeMax = Max; }
     void SetProgressPosition(int p) override {
@@ -113,7 +115,7 @@ private slots:
         SimLink link(OnOpen());
         RecordingView view;
         view.check = check;
-        TDeviceRun run(link.port, view);
+        TDeviceRun run(link.line, view);
         link.port.OnRxChar = [&](QObject*, int) { run.Received(); };
         for (int round = 0; round < 2; ++round) {
             view.animations.clear();
@@ -141,7 +143,7 @@ private slots:
         SimLink link(OnOpen());
         link.port.Open();
         RecordingView view;
-        TDeviceRun run(link.port, view);
+        TDeviceRun run(link.line, view);
         MessageRecorder boxes;
         run.StartWrite();
         QCOMPARE_ONE_BOX(boxes, QStringLiteral("Программа не загружена"),
@@ -169,7 +171,7 @@ private slots:
             other.Open();
         RecordingView view;
         view.portIndex = index;
-        TDeviceRun run(link.port, view);
+        TDeviceRun run(link.line, view);
         MessageRecorder boxes;
         run.StartRead();
         QCOMPARE_ONE_BOX(boxes, QStringLiteral("Не могу открыть порт"), QStringLiteral("Ошибка"),
@@ -192,7 +194,7 @@ private slots:
         LoadProgram(4);
         SimLink link(OnOpen());
         RecordingView view;
-        TDeviceRun run(link.port, view);
+        TDeviceRun run(link.line, view);
         link.port.OnRxChar = [&](QObject*, int) { run.Received(); };
         view.onPosition = [](int p) {
             if (p == 2)

@@ -106,7 +106,7 @@ private slots:
         SimLink link;
         QVERIFY(link.started);
         QVERIFY(link.openAndSwitchOn());
-        QCOMPARE(WriteSector(link.port, sector), srOk);
+        QCOMPARE(WriteSector(link.line, sector), srOk);
         const QList<QByteArray> frames = link.device.writeFrames();
         QCOMPARE(frames.size(), 1);
         QByteArray expected =
@@ -123,7 +123,7 @@ private slots:
         std::fill_n(&ProgramImage[256], 256, quint8(0xFF));
         SimLink link;
         QVERIFY(link.openAndSwitchOn());
-        QCOMPARE(WriteSector(link.port, 1), srOk);
+        QCOMPARE(WriteSector(link.line, 1), srOk);
         const QByteArray frame = link.device.writeFrames().value(0);
         QCOMPARE(frame.size(), 260);
         QCOMPARE(frame.left(3), Bytes({0x57, 0x01, 0x00}));
@@ -143,7 +143,7 @@ private slots:
         const QByteArray memory = DeviceMemoryPattern();
         link.device.setMemory(memory);
         QVERIFY(link.openAndSwitchOn());
-        QCOMPARE(ReadSector(link.port, sector), srOk);
+        QCOMPARE(ReadSector(link.line, sector), srOk);
         QCOMPARE(link.device.readRequests().value(0).toHex(), request.toHex());
         const QByteArray stored(reinterpret_cast<const char*>(&DeviceImage[size_t(sector) * 256]),
                                 256);
@@ -172,7 +172,7 @@ private slots:
         FillProgram(1);
         SimLink link(WithFaults(fault.isEmpty() ? QStringList() : QStringList{fault}));
         QVERIFY(link.openAndSwitchOn());
-        QCOMPARE(int(WriteSector(link.port, 0)), result);
+        QCOMPARE(int(WriteSector(link.line, 0)), result);
         QCOMPARE(LastReply, reply);
     }
 
@@ -194,7 +194,7 @@ private slots:
         const QByteArray memory = DeviceMemoryPattern();
         link.device.setMemory(memory);
         QVERIFY(link.openAndSwitchOn());
-        QCOMPARE(int(ReadSector(link.port, 3)), result);
+        QCOMPARE(int(ReadSector(link.line, 3)), result);
         const QByteArray stored(reinterpret_cast<const char*>(&DeviceImage[3 * 256]), 256);
         QCOMPARE(stored == memory.mid(3 * 256, 256), result == srOk);
     }
@@ -227,7 +227,7 @@ private slots:
         SimLink link(WithFaults(faults));
         QVERIFY(link.openAndSwitchOn());
         RecordingSink sink;
-        WriteProgram(link.port, sink);
+        WriteProgram(link.line, sink);
         QCOMPARE(SectorsOf(link.device.writeFrames()), sent);
         QCOMPARE(sink.positions, positions);
         QCOMPARE(sink.min, 0);
@@ -246,7 +246,7 @@ private slots:
         link.device.setMemory(memory);
         QVERIFY(link.openAndSwitchOn());
         RecordingSink sink;
-        QCOMPARE(ReadProgram(link.port, sink), srOk);
+        QCOMPARE(ReadProgram(link.line, sink).end, TRunEnd::Done);
         QCOMPARE(sink.status, QStringLiteral("Данные считаны"));
         QCOMPARE(sink.saveAs, 1);
         QVERIFY(DeviceImageValid);
@@ -274,7 +274,7 @@ private slots:
         QVERIFY(link.openAndSwitchOn());
         DeviceImageValid = true;
         RecordingSink sink;
-        QVERIFY(ReadProgram(link.port, sink) != srOk);
+        QVERIFY(ReadProgram(link.line, sink).end != TRunEnd::Done);
         QCOMPARE(sink.status, QStringLiteral("Ошибка считывания"));
         QCOMPARE(sink.saveAs, 0);
         QVERIFY(!DeviceImageValid);

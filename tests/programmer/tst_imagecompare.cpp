@@ -67,7 +67,7 @@ private slots:
         ProgramLoaded = loaded;
         DeviceImageValid = valid;
         MessageRecorder boxes;
-        CompareImages();
+        ShowNoticeAsBox(CompareNotice(CompareImages()));
         QCOMPARE_ONE_BOX(boxes, text, caption, icon);
         QCOMPARE(ProgramLoaded, loaded); // the comparison changes nothing
         QCOMPARE(DeviceImageValid, valid);

@@ -21,6 +21,7 @@ struct RecordingView : TProgramFileView {
         sectors = k;
     }
     void SetProgramNameHint(const QString& h) override { hint = h; }
+    void ShowNotice(const TNotice& Notice) override { ShowNoticeAsBox(Notice); }
     bool captionsEmpty() const { return name.isEmpty() && size.isEmpty() && sectors.isEmpty(); }
 };
 
@@ -211,7 +212,7 @@ private slots:
         MessageRecorder boxes;
         DeviceImageValid = true;
 
-        SaveDeviceImageAs(file);
+        SaveDeviceImageAs(BoxNotices(), file);
 
         QVERIFY(boxes.boxes.isEmpty());
         QVERIFY(!DeviceImageValid);
@@ -229,7 +230,7 @@ private slots:
         QVERIFY(WriteWholeFile(file, QByteArray(MaxFileSize * 2, 'x')));
         DeviceImage.fill(0x5A);
         MessageRecorder boxes;
-        SaveDeviceImageAs(file);
+        SaveDeviceImageAs(BoxNotices(), file);
         QVERIFY(boxes.boxes.isEmpty());
         QCOMPARE(ReadWholeFile(file), QByteArray(MaxFileSize, '\x5A'));
     }
@@ -239,7 +240,7 @@ private slots:
         QVERIFY(WriteWholeFile(target, "old"));
         QVERIFY(QFile::link(target, path("link.bin")));
         MessageRecorder boxes;
-        SaveDeviceImageAs(path("link.bin"));
+        SaveDeviceImageAs(BoxNotices(), path("link.bin"));
         QVERIFY(boxes.boxes.isEmpty());
         QVERIFY(QFileInfo(path("link.bin")).isSymLink());
         QCOMPARE(ReadWholeFile(target).size(), MaxFileSize);
@@ -260,7 +261,7 @@ private slots:
         MessageRecorder boxes;
         DeviceImageValid = false;
 
-        SaveDeviceImageAs(path(target));
+        SaveDeviceImageAs(BoxNotices(), path(target));
 
         QCOMPARE_ONE_BOX(boxes, CantSave, QString("Ошибка"), MsgIcon::Error);
         QVERIFY(DeviceImageValid);
@@ -299,7 +300,7 @@ private slots:
         const int result = RunUnprivileged([&file] {
             MessageRecorder boxes;
             DeviceImageValid = true;
-            SaveDeviceImageAs(file);
+            SaveDeviceImageAs(BoxNotices(), file);
             return (boxes.boxes.isEmpty() ? 1 : 0) | (DeviceImageValid ? 0 : 2) |
                    (boxes.boxes.size() == 1 && boxes.boxes[0].text == CantSave ? 4 : 0);
         });
@@ -314,7 +315,7 @@ private slots:
     void cancelledSaveShowsOneEmptyBoxAndChangesNothing() {
         MessageRecorder boxes;
         DeviceImageValid = true;
-        SaveDeviceImageAs(std::nullopt);
+        SaveDeviceImageAs(BoxNotices(), std::nullopt);
         QCOMPARE_ONE_BOX(boxes, QString(), QString(), MsgIcon::None);
         QVERIFY(DeviceImageValid);
     }

@@ -32,6 +32,7 @@ struct TPairRecorder : TDeviceRunView {
     void SetCloseEnabled(bool Enabled) override { closeEnabled = Enabled; }
     void CentreProgressWindow() override {}
     bool ProgressWindowShown() const override { return shown; }
+    void ShowNotice(const TNotice& Notice) override { ShowNoticeAsBox(Notice); }
     void SetMainWindowBusy(bool) override {}
     void SetProgressRange(int, int) override {}
     void SetProgressPosition(int) override {}
@@ -65,7 +66,7 @@ QList<TLinePair> RunThroughView(const TPicturedRun& run) {
     if (!link.started)
         return {};
     TPairRecorder view;
-    TDeviceRun deviceRun(link.port, view);
+    TDeviceRun deviceRun(link.line, view);
     link.port.OnRxChar = [&](QObject*, int) { deviceRun.Received(); };
     if (run.read)
         deviceRun.StartRead();
