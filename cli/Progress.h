@@ -15,7 +15,7 @@ QString FormatDuration(qint64 Ms);
 class TProgressReport {
 public:
     TProgressReport(bool Terminal, bool Quiet);
-    // A line of its own ("Поиск прибора...", the transfer's result).
+    // A line of its own (the port is open, the transfer's result).
     void Stage(const QString& Text);
     // The transfer begins: times count from here.
     void Start(int Total);

@@ -59,6 +59,8 @@ public:
         Run.SetObserver(this);
     }
     void SetPortIndex(int Index) { portIndex_ = Index; }
+    // The line that tells the operator to switch the device on.
+    void SetWaitingText(const QString& Text) { waitingText_ = Text; }
     bool Interrupted() const { return interrupted_; }
 
     // One run of the device, with Total sectors to move.
@@ -115,6 +117,8 @@ public:
 
     // TDeviceRunObserver
     void RunWaiting(TRunKind Kind) override {
+        // Said once the port is open: from here on the device may be switched on.
+        report_.Stage(waitingText_);
         kind_ = Kind;
         announcedAfterMs_ = -1;
         transferMs_ = -1;
@@ -156,6 +160,7 @@ private:
     int portIndex_ = 0;
     int total_ = 0;
     TRunKind kind_ = TRunKind::Write;
+    QString waitingText_;
     bool looping_ = false;
     bool interrupted_ = false;
     std::optional<TRunOutcome> ended_;
@@ -282,7 +287,7 @@ TRunResult RunOnDevice(const TArguments& Args, TStopSignals& Stop) {
     };
 
     result.sectorsTotal = write ? writeTotal : ReadSectorCount;
-    report.Stage(QStringLiteral("%1: ждём прибор, включите его").arg(result.device));
+    view.SetWaitingText(QStringLiteral("%1: порт открыт, включите прибор").arg(result.device));
     const TRunOutcome pass =
         view.Pass(write ? TRunKind::Write : TRunKind::Read, result.sectorsTotal);
     result.sectorsDone = pass.sectorsDone;
@@ -304,7 +309,7 @@ TRunResult RunOnDevice(const TArguments& Args, TStopSignals& Stop) {
         // device announces itself only when switched on.
         QElapsedTimer verifyClock;
         verifyClock.start();
-        report.Stage(
+        view.SetWaitingText(
             QStringLiteral("%1: проверка: выключите и снова включите прибор").arg(result.device));
         const TRunOutcome readBack = view.Pass(TRunKind::Read, ReadSectorCount);
         result.verifyMs = verifyClock.elapsed();

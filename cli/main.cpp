@@ -2,10 +2,10 @@
 // up to eight at once, on the same device-programming and serial-link code as the
 // window program. See --help.
 
+#include "base/CoreApplication.h"
 #include "cli/Arguments.h"
 #include "cli/Gang.h"
 #include "cli/Run.h"
-#include "base/CoreApplication.h"
 #include "platform/StopSignals.h"
 
 #include <QCoreApplication>
