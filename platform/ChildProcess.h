@@ -46,6 +46,8 @@ public:
     QByteArray Output;
     QByteArray Error;
 
+    // Any signal, to a child not yet reaped (its number cannot have gone to another).
+    void Signal(int Number);
     // Ctrl+C and SIGTERM, as an operator or a service manager sends them.
     void Interrupt();
     void Terminate();
@@ -60,7 +62,6 @@ public:
     int TermSignal() const { return termSignal_; }
 
 private:
-    void Signal(int Number);
     bool Reap(bool Block);
     int pid_ = -1;
     int out_ = -1;
