@@ -18,8 +18,12 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -51,7 +55,26 @@ struct Measure {
     double cpu = 0; // the programs'
     double simCpu = 0;
     int code = -1;
+    QByteArray output;
 };
+
+// Where a gang's wall time goes: its slowest and fastest device by their own clocks
+// (port open to port closed), the rest being the processes' start and end.
+void PrintGangShares(const Measure& Gang) {
+    const QJsonArray devices = QJsonDocument::fromJson(Gang.output).object()["devices"].toArray();
+    if (devices.isEmpty())
+        return;
+    double slowest = 0, fastest = 1e9, slowestWait = 0;
+    for (const QJsonValue& v : devices) {
+        const QJsonObject t = v.toObject()["timings"].toObject();
+        slowest = std::max(slowest, t["totalMs"].toDouble() / 1000);
+        fastest = std::min(fastest, t["totalMs"].toDouble() / 1000);
+        slowestWait = std::max(slowestWait, t["waitMs"].toDouble() / 1000);
+    }
+    std::printf("  gang: devices' own runs %.3f s to %.3f s (longest wait for the announcement "
+                "%.3f s); outside the slowest run %.3f s\n",
+                fastest, slowest, slowestWait, Gang.wall - slowest);
+}
 
 Measure Run(const QStringList& Args) {
     Measure m;
@@ -64,6 +87,7 @@ Measure Run(const QStringList& Args) {
     m.wall = clock.nsecsElapsed() / 1e9;
     m.cpu = ChildrenCpu() - cpu0;
     m.simCpu = OwnCpu() - sim0;
+    m.output = cli.Output;
     if (m.code != 0)
         std::fprintf(stderr, "%s", cli.Error.constData());
     return m;
@@ -135,6 +159,7 @@ int main(int argc, char** argv) {
         for (const auto& [name, m] : {std::pair{"single", single}, std::pair{"gang", gang}})
             std::printf("| %d | %s | %.3f s | %.3f s | %.2f %% | %.3f s |\n", round, name, m.wall,
                         m.cpu, 100 * m.cpu / m.wall, m.simCpu);
+        PrintGangShares(gang);
         ok = ok && single.code == 0 && gang.code == 0;
         singleSum += single.wall;
         gangSum += gang.wall;
