@@ -19,7 +19,9 @@ struct TArguments {
     bool quiet = false;
 };
 
-constexpr int MaxGangPorts = 8;
+// Devices of one gang: a production bench's worth. COM numbers stay 1..8, so more than
+// eight need device paths.
+constexpr int MaxGangPorts = 64;
 
 // Nullopt with the reason, in the operator's words, in Error.
 std::optional<TArguments> ParseArguments(const QStringList& Args, QString& Error);

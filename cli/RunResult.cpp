@@ -13,7 +13,8 @@ struct TOutcome {
     const char* text;
 };
 
-constexpr std::array<TOutcome, 9> Outcomes{{
+constexpr std::array<TOutcome, 10> Outcomes{{
+    {ExitKilled, "killed", "завершён сигналом"},
     {ExitDone, "done", "готово"},
     {ExitGangFailed, "gang-failed", "не все приборы готовы"},
     {ExitBadArguments, "bad-arguments", "неверные параметры"},

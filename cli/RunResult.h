@@ -9,6 +9,8 @@
 
 // As --help and the manual page list them.
 enum TExitCode {
+    // One device of a gang whose process a signal ended: it has no exit code of its own.
+    ExitKilled = -1,
     ExitDone = 0,
     ExitGangFailed = 1, // a gang: at least one device did not finish
     ExitBadArguments = 2,

@@ -1,5 +1,5 @@
 // vendrik-cli: writes, reads and compares Мелдор-2 devices from a script, one device or
-// up to eight at once, on the same device-programming and serial-link code as the
+// up to 64 at once, on the same device-programming and serial-link code as the
 // window program. See --help.
 
 #include "base/CoreApplication.h"
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
         return result.code;
     }
 
-    // A program file that does not load fails the whole gang once, not eight times.
+    // A program file that does not load fails the whole gang once, not once a device.
     if (args->command != TCommand::Read) {
         TRunResult check;
         if (!LoadProgramForRun(args->file, check)) {

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -57,7 +58,8 @@ std::vector<char*> ExecArguments(const QString& Program, const QStringList& Args
     return argv;
 }
 
-bool TChildProcess::Start(const QString& Program, const QStringList& Args) {
+bool TChildProcess::Start(const QString& Program, const QStringList& Args,
+                          const TChildOptions& Options) {
     if (pid_ > 0)
         return false;
     // Everything the child needs is made before the fork: after it, in a process with
@@ -74,8 +76,17 @@ bool TChildProcess::Start(const QString& Program, const QStringList& Args) {
         return false;
     }
     const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const pid_t parent = ::getpid();
+    const pid_t group = Options.processGroup;
     const pid_t pid = ::fork();
     if (pid == 0) {
+        // A parent that died before the death signal was asked for has already handed
+        // the child to another process: end here rather than run unowned.
+        if (Options.endWithParent &&
+            (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent))
+            ::_exit(127);
+        if (group >= 0)
+            ::setpgid(0, group);
         if (devNull >= 0)
             ::dup2(devNull, STDIN_FILENO);
         ::dup2(out[1], STDOUT_FILENO);
@@ -93,6 +104,14 @@ bool TChildProcess::Start(const QString& Program, const QStringList& Args) {
         return false;
     }
     pid_ = pid;
+    if (group >= 0) {
+        // Both sides set the group, so that it holds before either goes on (a signal to
+        // the group sent at once must not miss this child). EACCES: it has already
+        // exec'd, having set the group itself.
+        const pid_t joined = group == 0 ? pid : group;
+        if (::setpgid(pid, joined) == 0 || errno == EACCES)
+            group_ = joined;
+    }
     out_ = out[0];
     err_ = err[0];
     ::fcntl(out_, F_SETFL, ::fcntl(out_, F_GETFL) | O_NONBLOCK);
@@ -117,6 +136,14 @@ void TChildProcess::Interrupt() {
 
 void TChildProcess::Terminate() {
     Signal(SIGTERM);
+}
+
+void TChildProcess::Continue() {
+    Signal(SIGCONT);
+}
+
+void TChildProcess::Kill() {
+    Signal(SIGKILL);
 }
 
 bool TChildProcess::Reap(bool Block) {

@@ -3,13 +3,16 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <unistd.h>
 
 namespace {
 
 // Written only while no handler is installed; read by the handler.
 volatile sig_atomic_t wakeFd = -1;
-struct sigaction previousInt, previousTerm;
+// A closed terminal or SSH session (SIGHUP) stops the work as SIGTERM does.
+constexpr int StopSignalNumbers[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction previous[std::size(StopSignalNumbers)];
 
 extern "C" void OnStopSignal(int) {
     const int saved = errno;
@@ -34,12 +37,12 @@ bool TStopSignals::Install() {
     sigemptyset(&action.sa_mask);
     // Interrupted system calls go on: the loop, not the call, decides to stop.
     action.sa_flags = SA_RESTART;
-    if (::sigaction(SIGINT, &action, &previousInt) != 0)
-        return false;
-    if (::sigaction(SIGTERM, &action, &previousTerm) != 0) {
-        ::sigaction(SIGINT, &previousInt, nullptr);
-        return false;
-    }
+    for (size_t i = 0; i < std::size(StopSignalNumbers); ++i)
+        if (::sigaction(StopSignalNumbers[i], &action, &previous[i]) != 0) {
+            while (i-- > 0)
+                ::sigaction(StopSignalNumbers[i], &previous[i], nullptr);
+            return false;
+        }
     installed_ = true;
     return true;
 }
@@ -54,8 +57,8 @@ bool TStopSignals::Take() {
 
 TStopSignals::~TStopSignals() {
     if (installed_) {
-        ::sigaction(SIGINT, &previousInt, nullptr);
-        ::sigaction(SIGTERM, &previousTerm, nullptr);
+        for (size_t i = 0; i < std::size(StopSignalNumbers); ++i)
+            ::sigaction(StopSignalNumbers[i], &previous[i], nullptr);
     }
     wakeFd = -1;
     if (readFd_ >= 0)

@@ -1,5 +1,5 @@
 #pragma once
-// Ctrl+C (SIGINT) and SIGTERM as a readable descriptor, so an event loop can notice them
+// Ctrl+C (SIGINT), SIGTERM and SIGHUP as a readable descriptor, so an event loop can notice them
 // between two of its events instead of being torn down inside one. The handler only
 // writes one byte into a pipe, which is async-signal-safe; the loop watches the read end.
 

@@ -24,6 +24,19 @@ private slots:
     void gangFailsWhenAnyDeviceFails();
 };
 
+namespace {
+
+// write a.bin with COM1..COM8, then /dev/ttyUSB0.. up to Count ports.
+QStringList GangOf(int Count) {
+    QStringList args{"write", "a.bin"};
+    for (int i = 0; i < Count; ++i)
+        args << "-p"
+             << (i < 8 ? QString::number(i + 1) : QStringLiteral("/dev/ttyUSB%1").arg(i - 8));
+    return args;
+}
+
+} // namespace
+
 void TestCliArguments::acceptsCommandLines_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("command");
@@ -44,6 +57,11 @@ void TestCliArguments::acceptsCommandLines_data() {
         << QStringList{"write",  "a.bin",      "--verify", "--port", "1",
                        "--port", "/dev/pts/7", "--port",   "COM2"}
         << int(TCommand::Write) << QStringList{"1", "/dev/pts/7", "2"} << true << -1 << false;
+    // More devices than COM numbers: the rest by path.
+    QStringList sixtyFour = GangOf(64);
+    QTest::newRow("64 ports") << sixtyFour << int(TCommand::Write)
+                              << sixtyFour.filter(QRegularExpression("^(\\d|/.*)$")) << false << -1
+                              << false;
     QTest::newRow("a part of a second waits a whole millisecond")
         << QStringList{"write", "a.bin", "--port", "1", "--wait=0.0001"} << int(TCommand::Write)
         << QStringList{"1"} << false << 1 << false;
@@ -84,11 +102,7 @@ void TestCliArguments::refusesCommandLines_data() {
         << QStringList{"write", "a.bin", "--port", "ttyUSB0"} << "не подходит";
     QTest::newRow("same port twice, spelled differently")
         << QStringList{"write", "a.bin", "--port", "2", "--port", "com2"} << "дважды";
-    QTest::newRow("nine ports") << QStringList{"write", "a.bin", "-p", "1",  "-p",
-                                               "2",     "-p",    "3",  "-p", "4",
-                                               "-p",    "5",     "-p", "6",  "-p",
-                                               "7",     "-p",    "8",  "-p", "/dev/ttyUSB0"}
-                                << "не больше 8";
+    QTest::newRow("65 ports") << GangOf(65) << "не больше 64";
     QTest::newRow("read from two devices into one file")
         << QStringList{"read", "a.bin", "--port", "1", "--port", "2"} << "один порт";
     QTest::newRow("verify on compare")
@@ -143,8 +157,9 @@ void TestCliArguments::progressLineCountsTimeLeftFromThePaceSoFar() {
 
 void TestCliArguments::resultSurvivesJsonRoundTrip_data() {
     QTest::addColumn<int>("code");
-    for (TExitCode code : {ExitDone, ExitGangFailed, ExitBadArguments, ExitFileError, ExitPortError,
-                           ExitNoAnnouncement, ExitTransferFailed, ExitDiffers, ExitInterrupted})
+    for (TExitCode code :
+         {ExitDone, ExitGangFailed, ExitBadArguments, ExitFileError, ExitPortError,
+          ExitNoAnnouncement, ExitTransferFailed, ExitDiffers, ExitInterrupted, ExitKilled})
         QTest::newRow(qPrintable(OutcomeName(code))) << int(code);
 }
 
@@ -184,18 +199,18 @@ void TestCliArguments::resultSurvivesJsonRoundTrip() {
 
 void TestCliArguments::gangFailsWhenAnyDeviceFails_data() {
     QTest::addColumn<QList<int>>("codes");
-    QTest::addColumn<bool>("interrupted");
     QTest::addColumn<int>("expected");
-    QTest::newRow("all done") << QList<int>{0, 0, 0} << false << int(ExitDone);
-    QTest::newRow("one differs") << QList<int>{0, 7, 0} << false << int(ExitGangFailed);
-    QTest::newRow("one port missing") << QList<int>{4, 0} << false << int(ExitGangFailed);
-    QTest::newRow("interrupted after all finished")
-        << QList<int>{0, 0} << true << int(ExitInterrupted);
+    QTest::newRow("all done") << QList<int>{0, 0, 0} << int(ExitDone);
+    QTest::newRow("one differs") << QList<int>{0, 7, 0} << int(ExitGangFailed);
+    QTest::newRow("one port missing") << QList<int>{4, 0} << int(ExitGangFailed);
+    QTest::newRow("one killed") << QList<int>{0, int(ExitKilled)} << int(ExitGangFailed);
+    // A stop request counts where it stopped a device, even beside a failed one.
+    QTest::newRow("one stopped") << QList<int>{0, 130, 0} << int(ExitInterrupted);
+    QTest::newRow("one failed, one stopped") << QList<int>{6, 130} << int(ExitInterrupted);
 }
 
 void TestCliArguments::gangFailsWhenAnyDeviceFails() {
     QFETCH(QList<int>, codes);
-    QFETCH(bool, interrupted);
     QFETCH(int, expected);
     QList<TRunResult> devices;
     for (int code : codes) {
@@ -203,7 +218,7 @@ void TestCliArguments::gangFailsWhenAnyDeviceFails() {
         r.code = TExitCode(code);
         devices.append(r);
     }
-    QCOMPARE(int(GangExitCode(devices, interrupted)), expected);
+    QCOMPARE(int(GangExitCode(devices)), expected);
 }
 
 QTEST_GUILESS_MAIN(TestCliArguments)

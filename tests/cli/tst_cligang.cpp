@@ -1,5 +1,5 @@
-// Gang programming: eight simulated devices written at once, each by its own process,
-// one of them faulty.
+// Gang programming: eight or ten simulated devices written at once, each by its own
+// process, one of them faulty.
 
 #include "platform/SerialDevice.h"
 #include "tests/cli/CliRig.h"
@@ -17,13 +17,17 @@ private slots:
 
 void TestCliGang::faultOnOneDeviceFailsOnlyThatDevice_data() {
     QTest::addColumn<bool>("json");
-    QTest::newRow("JSON") << true;
-    QTest::newRow("table") << false;
+    QTest::addColumn<int>("count");
+    QTest::newRow("JSON, eight devices") << true << 8;
+    QTest::newRow("table, eight devices") << false << 8;
+    // More than there are COM numbers: every device by its path.
+    QTest::newRow("JSON, ten devices") << true << 10;
 }
 
 void TestCliGang::faultOnOneDeviceFailsOnlyThatDevice() {
     QFETCH(bool, json);
-    constexpr int Devices = 8;
+    QFETCH(int, count);
+    const int Devices = count;
     constexpr int Faulty = 5;
     std::vector<std::unique_ptr<sim::SimDevice>> devices;
     QStringList args{QStringLiteral("write"), QString(), QStringLiteral("--wait"),
