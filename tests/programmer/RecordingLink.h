@@ -85,7 +85,7 @@ struct TReply {
 using TReplyScript = QMap<int, TReply>;
 Q_DECLARE_METATYPE(TReplyScript)
 
-inline const QString LinkErrorText = QStringLiteral("Write error (5), Input/output error");
+inline const QString LinkErrorText = QStringLiteral("Port error (5), Input/output error");
 
 class TRecordingLink : public TDeviceLink {
 public:
