@@ -143,8 +143,9 @@ private slots:
         if (!failCall.isEmpty())
             link.FailOn(failCall.section(' ', 0, 0), failCall.section(' ', 1).toInt());
         TRecordingSink sink;
-        link.OnCall = [&](const QString&) {
-            sink.stop = sink.stop || link.calls == stopAfterCalls;
+        // No capture of this file's own types: a unity build would warn of their linkage.
+        link.OnCall = [&stop = sink.stop, &link, stopAfterCalls](const QString&) {
+            stop = stop || link.calls == stopAfterCalls;
         };
 
         const TRunOutcome o = WriteProgram(link, sink);
@@ -251,8 +252,9 @@ private slots:
         if (!failCall.isEmpty())
             link.FailOn(failCall.section(' ', 0, 0), failCall.section(' ', 1).toInt());
         TRecordingSink sink;
-        link.OnCall = [&](const QString&) {
-            sink.stop = sink.stop || link.calls == stopAfterCalls;
+        // No capture of this file's own types: a unity build would warn of their linkage.
+        link.OnCall = [&stop = sink.stop, &link, stopAfterCalls](const QString&) {
+            stop = stop || link.calls == stopAfterCalls;
         };
 
         const TRunOutcome o = ReadProgram(link, sink);

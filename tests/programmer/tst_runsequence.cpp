@@ -128,6 +128,12 @@ QStringList SectorEvents(int From, int To, int Total) {
     return events;
 }
 
+// The device sends Burst and the received-character notification follows.
+void Announce(TRecordingLink& Link, TDeviceRun& Run, const QByteArray& Burst) {
+    Link.Arrive(Burst);
+    Run.Received();
+}
+
 // The link, the windows and the observer of one run, sharing one log.
 struct TRecordedRun {
     QStringList log;
@@ -147,10 +153,6 @@ struct TRecordedRun {
             if (link.calls == stopAfterCalls)
                 run.Stop();
         };
-    }
-    void Announce(const QByteArray& Burst) {
-        link.Arrive(Burst);
-        run.Received();
     }
 };
 
@@ -257,15 +259,16 @@ private slots:
         LoadPatternProgram(sectors);
         TRecordedRun r(script, failCall);
         r.stopAfterCalls = stopAfterCalls;
-        r.view.onModal = [&] {
+        // No capture of this file's own types: a unity build would warn of their linkage.
+        r.view.onModal = [&link = r.link, &run = r.run, &bursts, &then] {
             for (const QByteArray& burst : bursts)
-                r.Announce(burst);
+                Announce(link, run, burst);
             if (then == QStringLiteral("stop"))
-                r.run.Stop();
+                run.Stop();
             else if (then == QStringLiteral("give-up"))
-                r.run.GiveUpWaiting();
+                run.GiveUpWaiting();
             else if (then == QStringLiteral("line-lost"))
-                r.run.LineLost(QStringLiteral("hung up"));
+                run.LineLost(QStringLiteral("hung up"));
         };
 
         if (read)
@@ -349,7 +352,7 @@ private slots:
         TRecordedRun r(script, failCall);
         r.stopAfterCalls = stopAfterCalls;
         if (!hidden)
-            r.view.onModal = [&] { r.Announce("!"); };
+            r.view.onModal = [&link = r.link, &run = r.run] { Announce(link, run, "!"); };
 
         if (read)
             r.run.StartRead();
@@ -357,7 +360,7 @@ private slots:
             r.run.StartWrite();
         if (hidden) {
             QVERIFY(r.run.Waiting());
-            r.Announce("!");
+            Announce(r.link, r.run, "!");
         }
 
         QCOMPARE(EndOfRun(r.log), end);
