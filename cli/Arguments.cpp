@@ -1,5 +1,7 @@
 #include "cli/Arguments.h"
 
+#include "cli/WireTrace.h"
+
 #include <QRegularExpression>
 #include <cmath>
 
@@ -27,6 +29,12 @@ const char* const HelpText =
     "  --wait СЕКУНДЫ ждать включения прибора не дольше (по умолчанию — без предела)\n"
     "  --json         итог одним объектом JSON на стандартный вывод\n"
     "  -q, --quiet    без хода работы, только сообщения об ошибках\n"
+    "  --trace ФАЙЛ   записать в ФАЙЛ каждый байт, посланный прибору и принятый от него,\n"
+    "                 с временем (мс от начала, монотонные часы), направлением и\n"
+    "                 сектором. У каждого прибора нескольких портов свой файл: перед\n"
+    "                 расширением ФАЙЛа — имя порта (trace.txt: порт 3 — trace-COM3.txt,\n"
+    "                 /dev/ttyUSB0 — trace-ttyUSB0.txt, /dev/pts/5 — trace-pts_5.txt)\n"
+    "                 Файл создаётся до открытия порта; не создаётся — код 3\n"
     "  -h, --help     эта справка\n"
     "\n"
     "Ход работы идёт на стандартный поток ошибок: на терминале одна обновляемая строка\n"
@@ -128,6 +136,11 @@ std::optional<TArguments> ParseArguments(const QStringList& Args, QString& Error
             if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 86400 * 24)
                 return fail(QStringLiteral("--wait ждёт число секунд больше нуля"));
             a.waitMs = int(std::ceil(seconds * 1000));
+        } else if (arg == u"--trace") {
+            const std::optional<QString> v = takeValue();
+            if (!v || v->isEmpty())
+                return fail(QStringLiteral("после --trace нужен файл трассы"));
+            a.trace = *v;
         } else if (arg == u"--verify" && !inlineValue) {
             a.verify = true;
         } else if (arg == u"--json" && !inlineValue) {
@@ -166,5 +179,7 @@ std::optional<TArguments> ParseArguments(const QStringList& Args, QString& Error
         return fail(QStringLiteral("read читает один прибор в один файл: укажите один порт"));
     if (a.verify && a.command != TCommand::Write)
         return fail(QStringLiteral("--verify бывает только у write"));
+    if (const QString why = TraceArgumentsProblem(a); !why.isEmpty())
+        return fail(why);
     return a;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The command line of vendrik-cli: COMMAND FILE --port N|DEVICE [--port ...] [--verify]
-// [--wait SECONDS] [--json] [--quiet], or --help.
+// [--wait SECONDS] [--json] [--quiet] [--trace FILE], or --help.
 
 #include <QString>
 #include <QStringList>
@@ -17,6 +17,7 @@ struct TArguments {
     int waitMs = -1; // -1: wait for the device's announcement for ever
     bool json = false;
     bool quiet = false;
+    QString trace; // empty: no wire trace; in a gang, each device's file is named after it
 };
 
 // Devices of one gang: a production bench's worth. COM numbers stay 1..8, so more than

@@ -1,5 +1,7 @@
 #include "cli/Gang.h"
 
+#include "cli/WireTrace.h"
+
 #include "platform/ChildProcess.h"
 #include "platform/StopSignals.h"
 
@@ -33,6 +35,8 @@ QStringList ChildArguments(const TArguments& Args, const QString& Port) {
         a.append(QStringLiteral("--verify"));
     if (Args.waitMs >= 0)
         a << QStringLiteral("--wait") << QString::number(Args.waitMs / 1000.0, 'f', 3);
+    if (!Args.trace.isEmpty())
+        a << QStringLiteral("--trace") << TraceFileForPort(Args.trace, Port);
     return a;
 }
 

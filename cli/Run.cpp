@@ -1,6 +1,7 @@
 #include "cli/Run.h"
 
 #include "cli/Progress.h"
+#include "cli/WireTrace.h"
 #include "comm/VaComm.h"
 #include "platform/SerialNames.h"
 #include "platform/StopSignals.h"
@@ -247,7 +248,12 @@ TRunResult RunOnDevice(const TArguments& Args, TStopSignals& Stop) {
     if (!com)
         port.SetDeviceName(DeviceNameForPath(result.port));
     TCommLink link(port);
-    TDeviceRun run(link, view);
+    TTracingLink traced(link);
+    if (QString why; !Args.trace.isEmpty() && !traced.Begin(Args.trace, result.device, why)) {
+        Complain(result, why);
+        return finish(ExitFileError);
+    }
+    TDeviceRun run(Args.trace.isEmpty() ? static_cast<TDeviceLink&>(link) : traced, view);
     view.Attach(run);
     port.OnRxChar = [&run](QObject*, int) { run.Received(); };
     port.OnHangUp = [&run, &result](QObject*) {
