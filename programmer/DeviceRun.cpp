@@ -86,7 +86,8 @@ void TDeviceRun::StartRead() {
     if (transferring_)
         return;
     view_.SetProgressPosition(0);
-    waiting_ = false;
+    if (waiting_)
+        EndWaiting(TRunEnd::Stopped, {}); // a run left armed ends here
     if (!SetUpPort(TRunKind::Read))
         return;
     OperationMode = 1;
@@ -104,7 +105,8 @@ void TDeviceRun::StartWrite() {
         Ended(o);
         return;
     }
-    waiting_ = false;
+    if (waiting_)
+        EndWaiting(TRunEnd::Stopped, {}); // a run left armed ends here
     if (!SetUpPort(TRunKind::Write))
         return;
     OperationMode = view_.WriteWithCheck() ? 3 : 2;
@@ -114,7 +116,15 @@ void TDeviceRun::StartWrite() {
 void TDeviceRun::Received() {
     if (transferring_)
         return;
-    const QByteArray text = link_.ReadText();
+    QByteArray text;
+    try {
+        text = link_.ReadText();
+    } catch (...) {
+        // The line failed before the device announced itself: nothing can come any more.
+        const std::exception_ptr failure = std::current_exception();
+        EndWaiting(TRunEnd::LinkError, ExceptionMessage(failure), failure);
+        return;
+    }
     // The announcement: a short burst with "!" somewhere in it. Anything else is
     // consumed and the run keeps waiting.
     if (text.isEmpty() || text.size() > 3 || !text.contains(AckChar))
@@ -150,15 +160,18 @@ void TDeviceRun::Received() {
     Ended(outcome);
 }
 
-void TDeviceRun::EndWaiting(TRunEnd End, const QString& Reason) {
+void TDeviceRun::EndWaiting(TRunEnd End, const QString& Reason, std::exception_ptr Failure) {
     const bool wasWaiting = std::exchange(waiting_, false);
     ClosePortQuietly();
+    if (Failure)
+        view_.ReportFailure(Failure);
     if (!wasWaiting)
         return;
     TRunOutcome o;
     o.kind = kind_;
     o.end = End;
     o.reason = Reason;
+    o.failure = Failure;
     Ended(o);
 }
 

@@ -92,7 +92,9 @@ private:
     bool SetUpPort(TRunKind Kind);
     void ClosePortQuietly();
     void WaitForDevice(TRunKind Kind, const QString& ModeText);
-    void EndWaiting(TRunEnd End, const QString& Reason);
+    // Closes the port; a run that was waiting ends with End (after Failure, if any, has
+    // been reported).
+    void EndWaiting(TRunEnd End, const QString& Reason, std::exception_ptr Failure = nullptr);
     void Ended(const TRunOutcome& Outcome);
 
     TDeviceLink& link_;

@@ -26,7 +26,7 @@ struct TRunOutcome {
     int failedSector = -1;
     int retries = 0;
     QString reason;             // the link's own text, for LinkError and PortNotOpened
-    std::exception_ptr failure; // LinkError under a transfer: the error itself
+    std::exception_ptr failure; // LinkError: the error the link raised, if it raised one
 };
 
 // "done", "sector-failed", ...: for logs and tests.

@@ -241,6 +241,12 @@ private slots:
             << true << 3 << TReplyScript{} << 0 << QString() << QByteArrayList{} << "give-up"
             << setUp + QStringList{"close"}
             << QStringList{"waiting read", "ended no-announcement 0/0"};
+        // The error goes to the general report; the run ends and the port is let go
+        // instead of staying open for an announcement that cannot come.
+        QTest::newRow("line fails as the announcement is read")
+            << false << 3 << TReplyScript{} << 0 << "read 1" << QByteArrayList{"!"} << QString()
+            << setUp + QStringList{"read throws", "close"}
+            << QStringList{"waiting write", "ended link-error 0/0" + LinkError};
         QTest::newRow("line lost while waiting")
             << true << 3 << TReplyScript{} << 0 << QString() << QByteArrayList{} << "line-lost"
             << setUp + QStringList{"close"}
@@ -280,6 +286,22 @@ private slots:
         QCOMPARE(EventLines(r.log), events);
         QVERIFY(!r.run.TransferRunning());
         QVERIFY(!r.run.Waiting());
+    }
+
+    // The operator closed the progress window (Armed) and starts another run: the armed
+    // one ends, stopped, before the port is set up again.
+    void newRunEndsTheArmedOne() {
+        LoadPatternProgram(2);
+        TRecordedRun r(TReplyScript{}, QString());
+        r.run.StartWrite();
+        QVERIFY(r.run.Waiting());
+        r.view.onModal = [&link = r.link, &run = r.run] { Announce(link, run, "!"); };
+        r.run.StartRead();
+        QCOMPARE(EventLines(r.log).mid(0, 4),
+                 (QStringList{"waiting write", "ended stopped 0/0", "waiting read", "announced"}));
+        QCOMPARE(EventLines(r.log).last(), QStringLiteral("ended done 128/128"));
+        QCOMPARE(LinkLines(r.log).mid(0, 6),
+                 (QStringList{"close", "open 3", "close", "close", "open 3", "read !"}));
     }
 
     void transferEndsWithStatusThenCloseThenIdleWindow_data() {
