@@ -256,6 +256,7 @@ private slots:
         QTest::newRow("!") << QByteArray("!") << true;
         QTest::newRow("CR !") << QByteArray("\r!") << true;
         QTest::newRow("ab!") << QByteArray("ab!") << true;
+        QTest::newRow("! CR LF") << QByteArray("!\r\n") << true; // "!" need not come last
         QTest::newRow("abc") << QByteArray("abc") << false;
         QTest::newRow("!!!!") << QByteArray("!!!!") << false;
     }

@@ -8,6 +8,7 @@
 #include "tools/simdevice/SimDevice.h"
 
 #include <QDeadlineTimer>
+#include <QStringList>
 #include <memory>
 
 struct SimLink {
@@ -32,6 +33,22 @@ struct SimLink {
         sim::SimConfig c;
         c.switchOn = sim::SwitchOn::Manual;
         return c;
+    }
+
+    // Switched on by hand, with fault rules in the simulator's text form ("W:1:noreply:1").
+    static sim::SimConfig WithFaults(const QStringList& rules) {
+        sim::SimConfig c = ManualConfig();
+        for (const QString& r : rules)
+            c.faults.rules.push_back(*sim::ParseFaultRule(r, nullptr));
+        return c;
+    }
+
+    // Waits until at least `count` bytes wait at the port; false when none came in time.
+    bool waitForInput(int count, int ms = 3000) {
+        QDeadlineTimer deadline(ms);
+        while (port.ReadBufUsed() < count && !deadline.hasExpired())
+            DelayWithMessages(2);
+        return port.ReadBufUsed() >= count;
     }
 
     // Opens the port, switches the device on and takes its announcement away.

@@ -69,7 +69,8 @@ Faults (--fault, repeatable): OP:SECTOR:KIND[:TIMES[:PARAM]]
   KIND    noreply | late (PARAM ms, default 400) | wrongack (write answered "E") |
           badsum | short (259 bytes) | long (261 bytes; a write: "!OK\r\n") |
           noise (PARAM bytes before the reply, default 3) | hangup (close the line) |
-          badcell (a write acknowledged, byte PARAM of the sector stored inverted)
+          badcell (a write acknowledged, byte PARAM of the sector stored inverted) |
+          trail (a write acknowledged, then "\r" PARAM ms later, default 400)
   TIMES   frames it hits, default 1; -1 for all
   Example: --fault W:2:noreply:1 lets the first attempt at sector 2 go unanswered.
 --random-faults RATE adds a random fault to that share of frames (0 to 1), --seed N.

@@ -27,6 +27,7 @@ namespace {
 constexpr int PartialFrameMs = 200;
 constexpr int DefaultLateMs = 400;
 constexpr int DefaultNoiseBytes = 3;
+constexpr int DefaultTrailMs = 400;
 
 QString Hex(const QByteArray& bytes, int max = 8) {
     QString s = QString::fromLatin1(bytes.left(max).toHex(' '));
@@ -127,6 +128,14 @@ void SimDevice::switchOn() {
     wake();
 }
 
+void SimDevice::sendUnasked(const QByteArray& bytes) {
+    {
+        std::lock_guard lock(mutex_);
+        unasked_ += bytes;
+    }
+    wake();
+}
+
 void SimDevice::hangUp() {
     hangUpRequested_ = true;
     wake();
@@ -162,6 +171,15 @@ void SimDevice::run() {
                     QStringLiteral("switched on, announcing %1").arg(Hex(config_.announcement)));
                 send(config_.announcement, 0);
             }
+        }
+        QByteArray unasked;
+        {
+            std::lock_guard lock(mutex_);
+            unasked.swap(unasked_);
+        }
+        if (!unasked.isEmpty() && master_ >= 0) {
+            logLine(QStringLiteral("-> unasked %1").arg(Hex(unasked)));
+            out_ += unasked;
         }
         // Due replies.
         for (auto it = pending_->begin(); it != pending_->end();) {
@@ -330,6 +348,7 @@ void SimDevice::answerWrite(const QByteArray& frame, int sector) {
     }
     QByteArray reply = "!";
     int delay = 0;
+    int trailDelay = 0;
     if (fault) {
         switch (fault->kind) {
         case FaultKind::NoReply:
@@ -347,18 +366,24 @@ void SimDevice::answerWrite(const QByteArray& frame, int sector) {
         case FaultKind::Long:
             reply.append("OK\r\n");
             break;
+        case FaultKind::Trail:
+            trailDelay = fault->param > 0 ? fault->param : DefaultTrailMs;
+            break;
         default: // read-reply faults leave an acknowledgement alone
             break;
         }
     }
     logLine(
-        QStringLiteral("<- W sector %1 ok%2 -> %3%4")
+        QStringLiteral("<- W sector %1 ok%2 -> %3%4%5")
             .arg(sector)
             .arg(fault ? QStringLiteral(" [fault %1]").arg(FaultKindName(fault->kind)) : QString())
             .arg(reply.isEmpty() ? QStringLiteral("nothing") : Hex(reply))
-            .arg(delay ? QStringLiteral(" after %1 ms").arg(delay) : QString()));
+            .arg(delay ? QStringLiteral(" after %1 ms").arg(delay) : QString())
+            .arg(trailDelay ? QStringLiteral(", then 0d after %1 ms").arg(trailDelay) : QString()));
     if (!reply.isEmpty())
         send(reply, delay);
+    if (trailDelay)
+        send("\r", trailDelay);
 }
 
 void SimDevice::answerRead(const QByteArray& request, int sector) {

@@ -74,6 +74,9 @@ public:
 
     void switchOn();
     void hangUp();
+    // Sends bytes at once, answering nothing, as a device's stray output would come (a
+    // test's way to leave bytes between two exchanges). Thread-safe.
+    void sendUnasked(const QByteArray& bytes);
 
     // The device's flash: 512 sectors, 0xFF when erased. Thread-safe.
     QByteArray memory() const;
@@ -130,6 +133,7 @@ private:
     SimStats stats_;
     QList<QByteArray> writeFrames_;
     QList<QByteArray> readRequests_;
+    QByteArray unasked_;
 };
 
 // Where the program looks for COMn: <per-user folder>/dosdevices/comn.

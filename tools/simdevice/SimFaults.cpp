@@ -12,7 +12,7 @@ struct KindName {
     const char* name;
 };
 
-constexpr std::array<KindName, 9> kKindNames{{
+constexpr std::array<KindName, 10> kKindNames{{
     {FaultKind::NoReply, "noreply"},
     {FaultKind::Late, "late"},
     {FaultKind::WrongAck, "wrongack"},
@@ -22,6 +22,7 @@ constexpr std::array<KindName, 9> kKindNames{{
     {FaultKind::Noise, "noise"},
     {FaultKind::HangUp, "hangup"},
     {FaultKind::BadCell, "badcell"},
+    {FaultKind::Trail, "trail"},
 }};
 
 } // namespace

@@ -19,6 +19,8 @@ enum class FaultKind {
     Noise,       // `param` noise bytes (default 3, never "!") precede the reply
     HangUp,      // the device drops the line (closes its side) instead of replying
     BadCell,     // a write is acknowledged but byte `param` of the sector is stored inverted
+    Trail,       // a write is acknowledged, then a carriage return follows `param` ms later
+                 // (default 400, after the write wait), as from a device echoing a line end
 };
 
 // Frame kinds as they appear on the wire.
@@ -30,7 +32,7 @@ struct FaultRule {
     int sector = -1; // -1: every sector
     FaultKind kind = FaultKind::NoReply;
     int times = 1; // matching frames it hits; -1: all of them
-    int param = 0; // Late: delay in ms; Noise: byte count; 0 takes the default
+    int param = 0; // Late, Trail: delay in ms; Noise: byte count; 0 takes the default
 };
 
 struct Fault {
