@@ -108,7 +108,7 @@ private slots:
         TSectorResult r = srBadReply;
         while (exchanges < Exchanges) {
             ++exchanges;
-            r = write ? WriteSector(link.port, sector) : ReadSector(link.port, sector);
+            r = write ? WriteSector(link.line, sector) : ReadSector(link.line, sector);
             seen.append(r == srOk ? QStringLiteral("taken") : QStringLiteral("refused"));
             if ((r == srOk) == accepted)
                 break;
@@ -158,7 +158,7 @@ private slots:
         SimLink link(SimLink::WithFaults(faults));
         QVERIFY(link.openAndSwitchOn());
         StallingSink sink(link, stallBefore, unasked);
-        WriteProgram(link.port, sink);
+        WriteProgram(link.line, sink);
         QCOMPARE(sink.waitingBeforeFrame, 1); // the stray byte was there when the frame went
         QCOMPARE(SectorsOf(link.device.writeFrames()), sent);
         QCOMPARE(sink.retried, retried);
