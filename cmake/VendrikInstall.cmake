@@ -1,5 +1,5 @@
 # Installing like a desktop program (the four programs, menu entry, icons, AppStream
-# data, manual pages) and the Debian package made from that by `cpack -G DEB`.
+# data, manual pages, shell completions) and the Debian package made from that by `cpack -G DEB`.
 include(GNUInstallDirs)
 
 set(vendrik_pkg ${CMAKE_SOURCE_DIR}/packaging)
@@ -9,6 +9,10 @@ install(TARGETS Vendrik vendrik-cli vendrik-port meldor2-sim RUNTIME DESTINATION
 install(FILES ${vendrik_pkg}/org.vendrik.Vendrik.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${vendrik_pkg}/org.vendrik.Vendrik.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(DIRECTORY ${vendrik_pkg}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
+# Where bash-completion looks for a command's completion when it is first completed.
+install(FILES ${vendrik_pkg}/completions/vendrik-cli ${vendrik_pkg}/completions/vendrik-port
+  ${vendrik_pkg}/completions/meldor2-sim
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 # Manual pages and the changelog are installed compressed, as Debian wants them.
 set(vendrik_gz)

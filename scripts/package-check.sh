@@ -2,7 +2,8 @@
 # package-check.sh <build-dir>: makes the Debian package from a built release tree and
 # checks it: menu entry and AppStream data valid, lintian finds no error, and the
 # unpacked package runs: Vendrik starts offscreen and ends cleanly on SIGTERM,
-# vendrik-port and vendrik-cli answer --help.
+# vendrik-port and vendrik-cli answer --help, the shell completions are in place and
+# answer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$1
@@ -22,6 +23,14 @@ dpkg-deb -x "$deb" "$root/pkg"
 "$root/pkg/usr/bin/vendrik-port" --help | grep -q '^Коды завершения:'
 "$root/pkg/usr/bin/vendrik-cli" --help | grep -q '^Коды завершения:'
 test -f "$root/pkg/usr/share/man/man1/vendrik-cli.1.gz"
+# The completions, as a new bash finds them in the package.
+completions=$root/pkg/usr/share/bash-completion/completions
+for program in vendrik-cli vendrik-port meldor2-sim; do
+  test -f "$completions/$program"
+done
+offered=$(bash --norc -c "source '$completions/vendrik-cli'; COMP_WORDS=(vendrik-cli wr); COMP_CWORD=1
+  _vendrik_cli; echo \"\${COMPREPLY[*]}\"")
+test "$offered" = write
 
 # Started offscreen in a throw-away settings folder; "up" means the platform plugin is
 # loaded and the process has gone idle in its message loop (no processor time used for
