@@ -1,5 +1,7 @@
 #include "tools/simdevice/SimDevice.h"
 
+#include "platform/ThreadPriority.h"
+
 #include "platform/Paths.h"
 
 #include <QDateTime>
@@ -154,6 +156,11 @@ void SimDevice::logLine(const QString& text) {
 }
 
 void SimDevice::run() {
+    // A real device answers within its own time whatever the computer is doing; on a
+    // busy machine the simulator's thread gets the highest priority the process may give
+    // (none more for an unprivileged one), so a reply is not late for the host's sake.
+    SetCurrentThreadName("sim-device");
+    SetThreadRelativePriority(CurrentThreadId(), CurrentThreadNice(), 15);
     while (!stopRequested_) {
         const qint64 now = nowMs();
         if (hangUpRequested_.exchange(false))
