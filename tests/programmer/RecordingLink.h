@@ -106,6 +106,16 @@ public:
     // The Nth (from 1) call of that name ("open", "write", "read", "block", ...) raises
     // the link's error.
     void FailOn(const QString& Call, int Nth) { failOn_[Call] = Nth; }
+    // Opened before the exchanges under test, with nothing logged of it: the replies
+    // follow Script, and FailCall ("write 2": the second write) raises the link's error.
+    void OpenScripted(const TReplyScript& Script, const QString& FailCall) {
+        Open(1);
+        log_.clear();
+        calls = 0;
+        script = Script;
+        if (!FailCall.isEmpty())
+            FailOn(FailCall.section(u' ', 0, 0), FailCall.section(u' ', 1).toInt());
+    }
     // Bytes the device sends unasked (its announcement).
     void Arrive(const QByteArray& Bytes) { input_ += Bytes; }
 
@@ -297,4 +307,33 @@ inline void LoadPatternProgram(int Sectors) {
     ProgramSize = Sectors * SectorSize;
     SectorCount = Sectors;
     ProgramLoaded = true;
+}
+
+// One write attempt as the line sees it, ending in the reply that was read.
+inline QStringList WriteAttempt(int Sector, const QString& Read = QStringLiteral("read !")) {
+    return {QStringLiteral("purge"), QStringLiteral("write W %1").arg(Sector),
+            QStringLiteral("wait 300"), Read};
+}
+
+inline QStringList WriteAttempts(int From, int To) {
+    QStringList calls;
+    for (int n = From; n < To; ++n)
+        calls += WriteAttempt(n);
+    return calls;
+}
+
+// One read attempt; a reply of 260 bytes is then taken.
+inline QStringList ReadAttempt(int Sector, int Waiting = 260) {
+    QStringList calls{QStringLiteral("write R %1").arg(Sector), QStringLiteral("wait 100"),
+                      QStringLiteral("waiting %1").arg(Waiting)};
+    if (Waiting == 260)
+        calls << QStringLiteral("block 260 260");
+    return calls;
+}
+
+inline QStringList ReadAttempts(int From, int To) {
+    QStringList calls;
+    for (int n = From; n < To; ++n)
+        calls += ReadAttempt(n);
+    return calls;
 }

@@ -15,35 +15,6 @@
 
 namespace {
 
-// One write attempt as the line sees it, ending in the reply that was read.
-QStringList WriteAttempt(int Sector, const QString& Read = QStringLiteral("read !")) {
-    return {QStringLiteral("purge"), QStringLiteral("write W %1").arg(Sector),
-            QStringLiteral("wait 300"), Read};
-}
-
-QStringList WriteAttempts(int From, int To) {
-    QStringList calls;
-    for (int n = From; n < To; ++n)
-        calls += WriteAttempt(n);
-    return calls;
-}
-
-// One read attempt; a reply of 260 bytes is then taken.
-QStringList ReadAttempt(int Sector, int Waiting = 260) {
-    QStringList calls{QStringLiteral("write R %1").arg(Sector), QStringLiteral("wait 100"),
-                      QStringLiteral("waiting %1").arg(Waiting)};
-    if (Waiting == 260)
-        calls << QStringLiteral("block 260 260");
-    return calls;
-}
-
-QStringList ReadAttempts(int From, int To) {
-    QStringList calls;
-    for (int n = From; n < To; ++n)
-        calls += ReadAttempt(n);
-    return calls;
-}
-
 struct TRecordingSink : TProgressSink {
     int rangeMin = -1, rangeMax = -1;
     QList<int> positions;
@@ -136,12 +107,7 @@ private slots:
         LoadPatternProgram(3);
         QStringList log;
         TRecordingLink link(log);
-        link.Open(1);
-        log.clear();
-        link.calls = 0;
-        link.script = script;
-        if (!failCall.isEmpty())
-            link.FailOn(failCall.section(' ', 0, 0), failCall.section(' ', 1).toInt());
+        link.OpenScripted(script, failCall);
         TRecordingSink sink;
         // No capture of this file's own types: a unity build would warn of their linkage.
         link.OnCall = [&stop = sink.stop, &link, stopAfterCalls](const QString&) {
@@ -245,12 +211,7 @@ private slots:
         DeviceImageValid = true;
         QStringList log;
         TRecordingLink link(log);
-        link.Open(1);
-        log.clear();
-        link.calls = 0;
-        link.script = script;
-        if (!failCall.isEmpty())
-            link.FailOn(failCall.section(' ', 0, 0), failCall.section(' ', 1).toInt());
+        link.OpenScripted(script, failCall);
         TRecordingSink sink;
         // No capture of this file's own types: a unity build would warn of their linkage.
         link.OnCall = [&stop = sink.stop, &link, stopAfterCalls](const QString&) {

@@ -101,26 +101,6 @@ QStringList EndOfRun(const QStringList& Log) {
     return Log.mid(last + 1);
 }
 
-QStringList WriteAttempt(int Sector, const QString& Read = QStringLiteral("read !")) {
-    return {QStringLiteral("purge"), QStringLiteral("write W %1").arg(Sector),
-            QStringLiteral("wait 300"), Read};
-}
-
-QStringList WriteAttempts(int From, int To) {
-    QStringList calls;
-    for (int n = From; n < To; ++n)
-        calls += WriteAttempt(n);
-    return calls;
-}
-
-QStringList ReadAttempts(int From, int To) {
-    QStringList calls;
-    for (int n = From; n < To; ++n)
-        calls << QStringLiteral("write R %1").arg(n) << QStringLiteral("wait 100")
-              << QStringLiteral("waiting 260") << QStringLiteral("block 260 260");
-    return calls;
-}
-
 QStringList SectorEvents(int From, int To, int Total) {
     QStringList events;
     for (int n = From; n < To; ++n)
