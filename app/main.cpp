@@ -4,6 +4,7 @@
 #include "app/StartupProbe.h"
 #include "platform/FontConfigWarmup.h"
 #include "platform/Paths.h"
+#include "ui/SessionEnd.h"
 #include "ui/Startup.h"
 #include "ui/fMain.h"
 
@@ -11,11 +12,12 @@ int main(int argc, char** argv) {
     TFontConfigWarmup fontConfig;
     TApplication app(argc, argv);
     SetUpApplication(ExecutablePath());
-    fontConfig.Wait(); // the windows' texts are measured as they are built
+    TSessionEnd sessionEnd; // a logout or a stop signal closes the main window
+    fontConfig.Wait();      // the windows' texts are measured as they are built
     CreateWindows();
     WatchFirstExposure(formMain);
     formMain->show();
-    QApplication::exec();
+    const int exitCode = sessionEnd.RunMessageLoop();
     DestroyWindows();
-    return 0;
+    return exitCode;
 }

@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake
   qt6-base-dev qt6-base-dev-tools libgl-dev   # Qt 6 Widgets and Qt Test
+  qt6-translations-l10n                       # the toolkit's own texts in Russian
   libfontconfig-dev                           # read the font configuration ahead at start-up
   fonts-liberation                            # Liberation Sans stands in for MS Sans Serif
   xvfb xauth                                  # running the program with no display

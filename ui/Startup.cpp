@@ -8,7 +8,32 @@
 #include "ui/fSearsh.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QPointer>
 #include <QToolTip>
+#include <QTranslator>
+
+namespace {
+
+// The program's own texts are Russian whatever the locale; the toolkit's (its file dialog,
+// the text editors' context menus, standard buttons) are made so too.
+void LoadToolkitTranslation() {
+    static QPointer<QTranslator> installed;
+    if (installed)
+        return;
+    auto* translator = new QTranslator(qApp);
+    if (!translator->load(QStringLiteral("qtbase_ru"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        qWarning("The toolkit's Russian texts (qtbase_ru.qm, package qt6-translations-l10n) "
+                 "are missing: its dialogs and menus stay in English.");
+        delete translator;
+        return;
+    }
+    QCoreApplication::installTranslator(translator);
+    installed = translator;
+}
+
+} // namespace
 
 void SetUpApplication(const QString& executablePath) {
     SetApplicationTitle(TitleFromExecutable(executablePath));
@@ -18,6 +43,7 @@ void SetUpApplication(const QString& executablePath) {
     QApplication::setWindowIcon(PictureIcon(QStringLiteral("vendrik")));
     InstallVendrikStyle();
     QToolTip::setFont(WindowFont());
+    LoadToolkitTranslation();
 }
 
 void CreateWindows() {

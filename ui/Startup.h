@@ -3,7 +3,8 @@
 
 #include <QString>
 
-// Title from the executable's name, the icon, the tool-tip timing.
+// Title from the executable's name, the icon, the tool-tip timing, the toolkit's texts in
+// Russian.
 void SetUpApplication(const QString& executablePath);
 
 // formMain, formSearsh and formHelp, in that order, hidden. The progress and help

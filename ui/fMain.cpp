@@ -138,6 +138,10 @@ void TformMain::VaComm1RxChar(QObject* /*Sender*/, int /*Count*/) {
     DeviceRun_->Run().Received();
 }
 
+bool TformMain::TransferRunning() const {
+    return DeviceRun_->Run().TransferRunning();
+}
+
 void TformMain::cbPortChange() {
     cbPort->SetTag(cbPort->currentIndex());
 }

@@ -57,6 +57,8 @@ public:
     void FormShow(QObject* Sender);
     void FormClose(QObject* Sender);
     void VaComm1RxChar(QObject* Sender, int Count);
+    // A device run is moving sectors (it closes the port itself when it ends).
+    bool TransferRunning() const;
 
     // TProgramFileView
     void SetProgramCaptions(const QString& name, const QString& size,

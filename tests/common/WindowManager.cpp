@@ -82,6 +82,22 @@ bool RunXdotool(const QStringList& arguments) {
 
 } // namespace
 
+QString TitleProperty(const QWidget* window, const char* name) {
+    xcb_connection_t* c = Connection();
+    const xcb_window_t w = XWindow(window);
+    if (!c || w == XCB_WINDOW_NONE)
+        return QStringLiteral("<no window>");
+    Reply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(
+            c, xcb_get_property(c, false, w, Atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
+            nullptr),
+        &std::free);
+    if (!reply || reply->type == XCB_ATOM_NONE)
+        return QStringLiteral("<not set>");
+    return QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                             xcb_get_property_value_length(reply.get()));
+}
+
 QMargins FrameExtents(const QWidget* window, bool* set) {
     const QList<quint32> e = Property32(window, "_NET_FRAME_EXTENTS", XCB_ATOM_CARDINAL);
     if (set)

@@ -31,6 +31,10 @@ bool UnderWindowManager();
 
 namespace wm {
 
+// A text property of the window as the X server holds it ("_NET_WM_NAME", "WM_NAME"):
+// what the manager shows in the title bar. "<not set>" when the window has none.
+QString TitleProperty(const QWidget* window, const char* name);
+
 // _NET_FRAME_EXTENTS of a window; null margins until the manager has set them.
 QMargins FrameExtents(const QWidget* window, bool* set = nullptr);
 // The outer frame as the manager placed it: the client area's position on the screen
