@@ -3,6 +3,7 @@
 // before a write frame.
 
 #include "base/CoreApplication.h"
+#include "platform/ThreadPriority.h"
 #include "programmer/FrameProtocol.h"
 #include "programmer/ProgramImage.h"
 #include "tests/programmer/SimLink.h"
@@ -78,6 +79,11 @@ QList<int> SectorsOf(const QList<QByteArray>& frames) {
 class TestFrameReplies : public QObject {
     Q_OBJECT
 private slots:
+    // The waits run on this thread: where the process may (as root), it is given the
+    // highest priority, so another build beside the test does not stretch a wait past a
+    // reply it should not see. The port's threads, made later, start from it.
+    void initTestCase() { SetThreadRelativePriority(CurrentThreadId(), CurrentThreadNice(), 15); }
+
     void replyCountsOnlyInsideItsWait_data() {
         QTest::addColumn<bool>("write");
         QTest::addColumn<int>("replyMs");
