@@ -64,6 +64,7 @@ struct TStep {
 TStep InChild(const std::function<void()>& body) {
     QElapsedTimer clock;
     clock.start();
+    std::fflush(stdout); // else the child prints it again
     const pid_t pid = ::fork();
     if (pid == 0) {
         try {
@@ -91,6 +92,8 @@ void Load() {
     store.ReadSectionText(Section, QStringLiteral("cbCheck_Checked"), QString());
     store.ReadSectionText(Section, QStringLiteral("cbPort_Tag"), QString());
     store.ReadSectionText(Section, QStringLiteral("OpenDialog1_FileName"), QString());
+    std::printf("  (load parsed the file %llu times)\n", UserRegistryReads());
+    std::fflush(stdout);
 }
 
 void Save() {
@@ -100,6 +103,8 @@ void Save() {
     store.WriteSectionText(Section, QStringLiteral("cbPort_Tag"), QStringLiteral("2"));
     store.WriteSectionText(Section, QStringLiteral("OpenDialog1_FileName"),
                            QStringLiteral("/home/op/firmware.bin"));
+    std::printf("  (save parsed the file %llu times)\n", UserRegistryReads());
+    std::fflush(stdout);
 }
 
 void Report(const char* what, const TStep& step, const QString& file) {
