@@ -202,8 +202,19 @@ void RemoveStaleTemporaries(const QString& path, TTemporaryNaming naming) {
         RemoveStaleCallerLocked(target);
 }
 
+bool FileStampOf(int fd, TFileStamp* stamp) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return false;
+    stamp->device = st.st_dev;
+    stamp->inode = st.st_ino;
+    stamp->size = st.st_size;
+    stamp->modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
 bool ReplaceAtomically(const QString& path, const void* data, qint64 count,
-                       const TReplacePolicy& policy) {
+                       const TReplacePolicy& policy, TFileStamp* written) {
     if (path.isEmpty() || count < 0 || (count > 0 && !data))
         return false;
     const QByteArray named = QFile::encodeName(path);
@@ -244,6 +255,8 @@ bool ReplaceAtomically(const QString& path, const void* data, qint64 count,
     }
     if (!ok)
         ::unlink(tempPath.constData());
+    if (ok && written && !FileStampOf(fd, written))
+        *written = TFileStamp{};
     ok = (::close(fd) == 0) && ok;
     if (!ok)
         return fallBack(renameError);

@@ -5,6 +5,7 @@
 // goes through here; what differs between them is the policy.
 
 #include <QString>
+#include <QtGlobal>
 
 // How temporaries are named, and who removes the ones killed writers left behind.
 enum class TTemporaryNaming {
@@ -39,9 +40,24 @@ inline constexpr TReplacePolicy DocumentReplace{TTemporaryNaming::LockedBeside, 
 inline constexpr TReplacePolicy PrivateStoreReplace{TTemporaryNaming::CallerLocked, 0600, false,
                                                     false};
 
+// One version of a file's contents as the file system tells them apart: a replace gives
+// another inode, a write in place another modification time or size.
+struct TFileStamp {
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = -1;
+    qint64 modifiedNs = 0;
+    bool operator==(const TFileStamp&) const = default;
+};
+
 // Writes `count` bytes as the whole new contents of `path`; true once they are on disk.
+// `written`, when given, receives the stamp of the new contents (left as it is when
+// they went in place).
 bool ReplaceAtomically(const QString& path, const void* data, qint64 count,
-                       const TReplacePolicy& policy);
+                       const TReplacePolicy& policy, TFileStamp* written = nullptr);
+
+// The stamp of an open file; false when it cannot be taken.
+bool FileStampOf(int fd, TFileStamp* stamp);
 
 // Removes the temporaries of `path`'s writers that were killed (see TTemporaryNaming).
 // ReplaceAtomically does this itself for LockedBeside; CallerLocked callers call it while

@@ -311,6 +311,13 @@ QByteArray FormatValue(const RegValue& v) {
     return line;
 }
 
+// "[" path "]\n", its values, then "\n"; `pathBytes` counts from "HKEY_CURRENT_USER" on.
+constexpr qsizetype KeyBytes(qsizetype pathBytes) {
+    return pathBytes + 4;
+}
+
+constexpr qsizetype HeaderBytes = 10; // "REGEDIT4\n\n"
+
 void FormatKey(const RegKey& key, const QByteArray& path, bool isRoot, QByteArray* out) {
     if (!isRoot || !key.values().empty()) {
         out->append('[' + path + "]\n");
@@ -322,28 +329,165 @@ void FormatKey(const RegKey& key, const QByteArray& path, bool isRoot, QByteArra
         FormatKey(child, path + '\\' + child.name.toUtf8(), false, out);
 }
 
-} // namespace
+void MeasureKey(const RegKey& key, qsizetype pathBytes, bool isRoot, RegTreeSize* size) {
+    if (!isRoot || !key.values().empty())
+        size->textBytes += KeyBytes(pathBytes);
+    for (const RegValue& v : key.values())
+        size->textBytes += FormatValue(v).size();
+    size->values += static_cast<qsizetype>(key.values().size());
+    for (const RegKey& child : key.children()) {
+        ++size->keys;
+        MeasureKey(child, pathBytes + 1 + child.name.toUtf8().size(), false, size);
+    }
+}
 
-RegKey ParseRegistryText(const QByteArray& text, bool* clean) {
+// The reader's state: the tree so far and what it would cost to write.
+class TreeBuilder {
+public:
     RegKey root;
-    bool ok = true;
-    QList<QByteArray> lines = text.split('\n');
-    // After a final line break split() gives an empty last item; anything else there
-    // is a line that was cut off.
-    const bool lastComplete = lines.last().isEmpty();
-    if (!lastComplete)
-        ok = false;
+    RegTreeSize size{0, 0, HeaderBytes};
+    RegTreeSize limit{RegMaxKeyCount, RegMaxValueCount, RegMaxTextBytes};
 
-    if (lines.first().startsWith("\xEF\xBB\xBF"))
-        lines.first().remove(0, 3);
+    // The key of a key line, created with the keys on its way; null when that would pass
+    // a limit (then nothing is created).
+    RegKey* OpenPath(const QStringList& path) {
+        RegKey* key = &root;
+        qsizetype pathBytes = RootName.size();
+        qsizetype newKeys = 0;
+        qsizetype newBytes = 0;
+        for (const QString& part : path) {
+            pathBytes += 1 + part.toUtf8().size();
+            RegKey* next = key ? key->child(part) : nullptr;
+            if (!next) {
+                ++newKeys;
+                newBytes += KeyBytes(pathBytes);
+            }
+            key = next;
+        }
+        if (size.keys + newKeys > limit.keys || size.textBytes + newBytes > limit.textBytes)
+            return nullptr;
+        size.keys += newKeys;
+        size.textBytes += newBytes;
+        key = &root;
+        for (const QString& part : path)
+            key = &key->addChild(part);
+        return key;
+    }
 
-    RegKey* current = nullptr;
-    bool headerSeen = false;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        QByteArray line = lines[i];
-        bool complete = lastComplete || i + 1 < lines.size();
+    // False when the value would pass a limit (then the key is left as it was).
+    bool SetValue(RegKey* key, const RegValue& value) {
+        const RegValue* old = key->value(value.name);
+        qsizetype bytes = FormatValue(value).size();
+        if (old)
+            bytes -= FormatValue(*old).size();
+        else if (key == &root && root.values().empty())
+            bytes += KeyBytes(RootName.size());
+        const qsizetype values = size.values + (old ? 0 : 1);
+        if (values > limit.values || size.textBytes + bytes > limit.textBytes)
+            return false;
+        size.values = values;
+        size.textBytes += bytes;
+        key->setValue(value);
+        return true;
+    }
+};
+
+void MergeKey(TreeBuilder& tree, const RegKey& from, QStringList& path, bool* whole) {
+    RegKey* key = path.isEmpty() ? &tree.root : tree.OpenPath(path);
+    if (!key) {
+        *whole = false;
+        return;
+    }
+    for (const RegValue& v : from.values())
+        if (!key->value(v.name) && !tree.SetValue(key, v))
+            *whole = false;
+    for (const RegKey& child : from.children()) {
+        path.append(child.name);
+        MergeKey(tree, child, path, whole);
+        path.removeLast();
+    }
+}
+
+// The text line by line, without copying it whole.
+class LineReader {
+public:
+    explicit LineReader(const QByteArray& text) : text_(text) {
+        if (text_.startsWith("\xEF\xBB\xBF"))
+            pos_ = 3;
+    }
+    bool AtEnd() const { return pos_ >= text_.size() && !pendingEmpty_; }
+    // The next line without its "\n" (and "\r"); `complete` is false for a last line that
+    // the file ends inside.
+    QByteArrayView Peek(bool* complete) const {
+        const qsizetype end = text_.indexOf('\n', pos_);
+        *complete = end >= 0;
+        QByteArrayView line(text_.constData() + pos_, (end < 0 ? text_.size() : end) - pos_);
         if (line.endsWith('\r'))
             line.chop(1);
+        return line;
+    }
+    void Skip() {
+        const qsizetype end = text_.indexOf('\n', pos_);
+        pos_ = end < 0 ? text_.size() : end + 1;
+        pendingEmpty_ = false;
+    }
+
+private:
+    const QByteArray& text_;
+    qsizetype pos_ = 0;
+    bool pendingEmpty_ = true; // an empty text is one empty line
+};
+
+} // namespace
+
+qsizetype RegValueLineBytes(const RegValue& value) {
+    return FormatValue(value).size();
+}
+
+qsizetype RegKeyLineBytes(const QStringList& path) {
+    qsizetype bytes = 1 + RootName.size() + 2;
+    for (const QString& part : path)
+        bytes += 1 + part.toUtf8().size();
+    return bytes;
+}
+
+RegTreeSize MeasureRegistryTree(const RegKey& root) {
+    RegTreeSize size{0, 0, HeaderBytes};
+    MeasureKey(root, RootName.size(), true, &size);
+    return size;
+}
+
+bool RegMergeWithinLimits(RegKey& into, const RegKey& from) {
+    TreeBuilder tree;
+    tree.limit = {RegMaxKeyCount / 2, RegMaxValueCount / 2, RegMaxTextBytes / 2};
+    tree.size = MeasureRegistryTree(into);
+    tree.root = std::move(into);
+    bool whole = true;
+    QStringList path;
+    MergeKey(tree, from, path, &whole);
+    into = std::move(tree.root);
+    return whole;
+}
+
+RegKey ParseRegistryText(const QByteArray& text, bool* clean) {
+    TreeBuilder tree;
+    bool ok = true;
+    LineReader lines(text);
+    RegKey* current = nullptr;
+    bool headerSeen = false;
+    while (!lines.AtEnd()) {
+        bool complete = true;
+        const QByteArrayView view = lines.Peek(&complete);
+        lines.Skip();
+        if (!complete && !view.isEmpty())
+            ok = false; // cut off
+        if (view.size() > RegMaxLineBytes) {
+            ok = false;
+            if (view.startsWith('['))
+                current = nullptr; // whatever follows is not its values
+            continue;
+        }
+        QByteArray line = view.toByteArray();
         if (IsBlank(line))
             continue;
         if (!headerSeen) {
@@ -354,42 +498,51 @@ RegKey ParseRegistryText(const QByteArray& text, bool* clean) {
         }
         if (line.startsWith('[')) {
             QStringList path;
-            current = nullptr;
-            if (!IsValidUtf8(line) || !ParseKeyLine(line, &path)) {
-                ok = false; // its values must not land in the key before it
-                continue;
-            }
-            current = &root;
-            for (const QString& part : path)
-                current = &current->addChild(part);
+            current = nullptr; // a refused key line's values must not land in the key before it
+            if (line.count('\\') > RegMaxKeyDepth || !IsValidUtf8(line) ||
+                !ParseKeyLine(line, &path) || !(current = tree.OpenPath(path)))
+                ok = false;
             continue;
         }
         // A byte list may go on over lines that end in "\". Only lines of hex bytes carry
         // it on: a key or value line after a cut-off list keeps its own place, and the
         // list, still ending in "\", is refused as damaged.
+        bool tooLong = false;
         if (IsByteListLine(line)) {
-            while (line.endsWith('\\') && i + 1 < lines.size() &&
-                   IsContinuationLine(lines[i + 1])) {
-                line.chop(1);
-                QByteArray next = lines[++i];
-                if (next.endsWith('\r'))
-                    next.chop(1);
-                line.append(next.trimmed());
-                complete = lastComplete || i + 1 < lines.size();
+            bool goesOn = line.endsWith('\\');
+            while (goesOn && !lines.AtEnd()) {
+                bool nextComplete = true;
+                const QByteArrayView next = lines.Peek(&nextComplete);
+                if (!IsContinuationLine(next.toByteArray()))
+                    break;
+                lines.Skip();
+                if (!nextComplete)
+                    ok = false;
+                complete = nextComplete;
+                const QByteArrayView piece = next.trimmed();
+                goesOn = piece.endsWith('\\');
+                // Past the limit the rest of the list is read over, not kept.
+                tooLong = tooLong || line.size() + piece.size() > RegMaxLineBytes;
+                if (!tooLong) {
+                    line.chop(1);
+                    line.append(piece);
+                }
             }
         }
         RegValue value;
-        if (!current || !IsValidUtf8(line) || !ParseValueLine(line, complete, &value)) {
+        if (tooLong || !current || !IsValidUtf8(line) || !ParseValueLine(line, complete, &value) ||
+            value.data.size() > RegMaxValueBytes) {
             ok = false;
             continue;
         }
         if (current->value(value.name))
             ok = false; // given twice: the later one wins, the earlier one survives aside
-        current->setValue(value);
+        if (!tree.SetValue(current, value))
+            ok = false;
     }
     if (clean)
         *clean = ok;
-    return root;
+    return std::move(tree.root);
 }
 
 QByteArray FormatRegistryText(const RegKey& root) {

@@ -52,16 +52,47 @@ private:
     QHash<QString, size_t> valueIndex_;
 };
 
-// Deeper paths count as damage (they also bound the recursion of the writer).
-constexpr int RegMaxKeyDepth = 256;
+// What a file may hold. The program itself keeps four short values under a key three
+// levels deep; these are far above that, and what lies beyond them counts as damage (the
+// file is kept aside and what fits is used), so a hostile or runaway file cannot take
+// the machine's memory, and what is written back stays as small as what was read.
+constexpr int RegMaxKeyDepth = 32;                     // levels below the root
+constexpr qsizetype RegMaxKeyCount = 4096;             // keys in the tree, root not counted
+constexpr qsizetype RegMaxValueCount = 16384;          // values in the tree
+constexpr qsizetype RegMaxLineBytes = 64 * 1024;       // one line, continued lines joined
+constexpr qsizetype RegMaxValueBytes = 16 * 1024;      // the data of one value
+constexpr qsizetype RegMaxTextBytes = 4 * 1024 * 1024; // the whole text, read or written
 
-// Reads what can be read. `clean` becomes false when anything was not understood
-// (bad header, malformed line, invalid UTF-8, a value given twice, ...): such a file
-// must be kept aside before it is replaced.
+// A tree as the limits count it; `textBytes` is the size FormatRegistryText gives it.
+struct RegTreeSize {
+    qsizetype keys = 0;
+    qsizetype values = 0;
+    qsizetype textBytes = 0;
+    bool withinLimits() const {
+        return keys <= RegMaxKeyCount && values <= RegMaxValueCount && textBytes <= RegMaxTextBytes;
+    }
+};
+RegTreeSize MeasureRegistryTree(const RegKey& root);
+
+// Adds to `into` the keys and values of `from` that it lacks, in order, while the tree
+// stays within half the limits, so that later changes find room; false when something
+// was left out. `into` itself may fill the half.
+bool RegMergeWithinLimits(RegKey& into, const RegKey& from);
+
+// Reads what can be read, within the limits above. `clean` becomes false when anything
+// was not understood or not kept (bad header, malformed line, invalid UTF-8, a value
+// given twice, a limit passed, ...): such a file must be kept aside before it is
+// replaced. What is kept always formats within the limits.
 RegKey ParseRegistryText(const QByteArray& text, bool* clean);
 
-// The root is HKEY_CURRENT_USER; it is written as a key only when it holds values.
+// The root is HKEY_CURRENT_USER; it is written as a key only when it holds values. Every
+// other key is written, those that only lead to deeper ones included.
 QByteArray FormatRegistryText(const RegKey& root);
+
+// The length of the line that FormatRegistryText gives a value, line break included.
+qsizetype RegValueLineBytes(const RegValue& value);
+// The length of the key line of `path` (below the root), line break included.
+qsizetype RegKeyLineBytes(const QStringList& path);
 
 // A key or value name the text form can carry (no line breaks or other control codes).
 bool RegNameIsStorable(const QString& name);

@@ -11,6 +11,9 @@
 #include <QMutex>
 #include <QThread>
 
+#include <atomic>
+#include <memory>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -59,7 +62,9 @@ RegStatus SplitPath(const QString& subKey, QStringList* parts) {
             return ERROR_INVALID_PARAMETER;
         parts->append(part);
     }
-    return parts->size() > RegMaxKeyDepth ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+    return parts->size() > RegMaxKeyDepth || RegKeyLineBytes(*parts) > RegMaxLineBytes
+               ? ERROR_INVALID_PARAMETER
+               : ERROR_SUCCESS;
 }
 
 QByteArray Native(const QString& path) {
@@ -71,23 +76,46 @@ struct Loaded {
     bool exists = false;
     bool readable = true;
     bool clean = true;
+    TFileStamp stamp;
 };
+using LoadedPtr = std::shared_ptr<const Loaded>;
 
-Loaded ReadStore() {
-    Loaded result;
+// The reading that sessions share (see TUserRegistrySession).
+QMutex sessionLock;
+int sessions = 0;
+LoadedPtr shared;
+std::atomic<quint64> reads{0};
+
+LoadedPtr SharedReading(const TFileStamp& stamp) {
+    QMutexLocker lock(&sessionLock);
+    return shared && shared->stamp == stamp ? shared : nullptr;
+}
+
+void KeepReading(const LoadedPtr& loaded) {
+    QMutexLocker lock(&sessionLock);
+    if (sessions > 0)
+        shared = loaded;
+}
+
+LoadedPtr ReadStore() {
+    auto result = std::make_shared<Loaded>();
     const int fd = ::open(Native(UserRegistryPath()).constData(),
                           O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
-        result.exists = errno != ENOENT && errno != ENOTDIR;
-        result.readable = !result.exists;
+        result->exists = errno != ENOENT && errno != ENOTDIR;
+        result->readable = !result->exists;
         return result;
     }
-    result.exists = true;
+    result->exists = true;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !FileStampOf(fd, &result->stamp)) {
         ::close(fd);
-        result.readable = false;
+        result->readable = false;
         return result;
+    }
+    if (LoadedPtr known = SharedReading(result->stamp)) {
+        ::close(fd);
+        return known;
     }
     QByteArray bytes;
     char buffer[65536];
@@ -97,7 +125,7 @@ Loaded ReadStore() {
             continue;
         if (n < 0) {
             ::close(fd);
-            result.readable = false;
+            result->readable = false;
             return result;
         }
         if (n == 0)
@@ -111,8 +139,10 @@ Loaded ReadStore() {
     if (capped)
         bytes.truncate(UserRegistryReadCap);
     bool clean = true;
-    result.root = ParseRegistryText(bytes, &clean);
-    result.clean = clean && !capped;
+    result->root = ParseRegistryText(bytes, &clean);
+    result->clean = clean && !capped;
+    ++reads;
+    KeepReading(result);
     return result;
 }
 
@@ -214,18 +244,38 @@ template <typename Change> RegStatus Mutate(Change change) {
     // Every time the lock is held, also when nothing is to change: most saves of the
     // settings write what is already there, and those must clear up after a crash too.
     RemoveStaleTemporaries(path, PrivateStoreReplace.temporaries);
-    Loaded store = ReadStore();
-    if (!store.readable)
+    const LoadedPtr store = ReadStore();
+    if (!store->readable)
         return ERROR_ACCESS_DENIED; // replacing it would destroy what we cannot see
+    // A copy: the shared reading must stay what is on disk when the change goes nowhere.
+    auto next = std::make_shared<Loaded>();
+    next->root = store->root;
     RegStatus status = ERROR_SUCCESS;
-    if (!change(store.root, status) || status != ERROR_SUCCESS)
+    if (!change(next->root, status) || status != ERROR_SUCCESS)
         return status;
-    if (store.exists && !store.clean && !KeepAside(path))
+    if (!MeasureRegistryTree(next->root).withinLimits()) {
+        // It would read back as damaged. A damaged file that fills the limits goes aside
+        // whole: the change comes first, and what was read of it fills the room left. A
+        // sound file is the user's and stays as it is.
+        if (!store->exists || store->clean)
+            return ERROR_NOT_ENOUGH_QUOTA;
+        RegKey changed;
+        if (!change(changed, status) || status != ERROR_SUCCESS)
+            return status;
+        if (!MeasureRegistryTree(changed).withinLimits())
+            return ERROR_NOT_ENOUGH_QUOTA;
+        RegMergeWithinLimits(changed, store->root);
+        next->root = std::move(changed);
+    }
+    if (store->exists && !store->clean && !KeepAside(path))
         return ERROR_WRITE_FAULT;
-    const QByteArray text = FormatRegistryText(store.root);
-    return ReplaceAtomically(path, text.constData(), text.size(), PrivateStoreReplace)
-               ? ERROR_SUCCESS
-               : ERROR_WRITE_FAULT;
+    const QByteArray text = FormatRegistryText(next->root);
+    if (!ReplaceAtomically(path, text.constData(), text.size(), PrivateStoreReplace, &next->stamp))
+        return ERROR_WRITE_FAULT;
+    next->exists = true;
+    if (next->stamp.size >= 0)
+        KeepReading(next);
+    return ERROR_SUCCESS;
 }
 
 RegKey& MakePath(RegKey& root, const QStringList& path) {
@@ -236,6 +286,22 @@ RegKey& MakePath(RegKey& root, const QStringList& path) {
 }
 
 } // namespace
+
+TUserRegistrySession::TUserRegistrySession() {
+    QMutexLocker lock(&sessionLock);
+    ++sessions;
+}
+
+TUserRegistrySession::~TUserRegistrySession() {
+    LoadedPtr last; // freed outside the lock
+    QMutexLocker lock(&sessionLock);
+    if (--sessions == 0)
+        last = std::move(shared);
+}
+
+quint64 UserRegistryReads() {
+    return reads;
+}
 
 QString UserRegistryPath() {
     return VendrikConfigDir() + QStringLiteral("/user.reg");
@@ -249,10 +315,10 @@ RegStatus RegCreateKeyEx(RegHandle base, const QString& subKey, quint32 access, 
     if (RegStatus s = SplitPath(subKey, &parts); s != ERROR_SUCCESS)
         return s;
     const QStringList path = from.path + parts;
-    if (path.size() > RegMaxKeyDepth)
+    if (path.size() > RegMaxKeyDepth || RegKeyLineBytes(path) > RegMaxLineBytes)
         return ERROR_INVALID_PARAMETER;
     // An existing key needs no lock and no write (and so opens in a read-only folder).
-    if (ReadStore().root.find(path)) {
+    if (ReadStore()->root.find(path)) {
         *result = NewHandle(path, access);
         return ERROR_SUCCESS;
     }
@@ -280,7 +346,7 @@ RegStatus RegOpenKeyEx(RegHandle base, const QString& subKey, quint32 access, Re
     if (RegStatus s = SplitPath(subKey, &parts); s != ERROR_SUCCESS)
         return s;
     const QStringList path = from.path + parts;
-    if (!ReadStore().root.find(path))
+    if (!ReadStore()->root.find(path))
         return ERROR_FILE_NOT_FOUND;
     *result = NewHandle(path, access);
     return ERROR_SUCCESS;
@@ -295,8 +361,8 @@ RegStatus RegQueryValueEx(RegHandle key, const QString& name, quint32* type, cha
         return ERROR_ACCESS_DENIED;
     if (data && !size)
         return ERROR_INVALID_PARAMETER;
-    const Loaded store = ReadStore();
-    const RegKey* k = store.root.find(open.path);
+    const LoadedPtr store = ReadStore();
+    const RegKey* k = store->root.find(open.path);
     const RegValue* v = k ? k->value(name) : nullptr;
     if (!v)
         return ERROR_FILE_NOT_FOUND;
@@ -322,9 +388,11 @@ RegStatus RegSetValueEx(RegHandle key, const QString& name, quint32 type, const 
         return s;
     if (!(open.access & KEY_SET_VALUE))
         return ERROR_ACCESS_DENIED;
-    if (!RegNameIsStorable(name) || (size && !data))
+    if (!RegNameIsStorable(name) || (size && !data) || size > RegMaxValueBytes)
         return ERROR_INVALID_PARAMETER;
     const RegValue value{name, type, QByteArray(data, static_cast<qsizetype>(size))};
+    if (RegValueLineBytes(value) > RegMaxLineBytes)
+        return ERROR_INVALID_PARAMETER;
     return Mutate([&](RegKey& root, RegStatus&) {
         RegKey& k = MakePath(root, open.path);
         const RegValue* old = k.value(name);

@@ -45,6 +45,7 @@ constexpr RegStatus ERROR_INVALID_HANDLE = 6;
 constexpr RegStatus ERROR_WRITE_FAULT = 29;
 constexpr RegStatus ERROR_INVALID_PARAMETER = 87;
 constexpr RegStatus ERROR_MORE_DATA = 234;
+constexpr RegStatus ERROR_NOT_ENOUGH_QUOTA = 1816; // the change would pass a limit of the file
 
 // Opens `subKey` (names joined by "\") below `base`, creating every missing key.
 RegStatus RegCreateKeyEx(RegHandle base, const QString& subKey, quint32 access, RegHandle* result);
@@ -54,7 +55,8 @@ RegStatus RegOpenKeyEx(RegHandle base, const QString& subKey, quint32 access, Re
 // (ERROR_MORE_DATA, with the needed size, when they do not fit). `type` may be null.
 RegStatus RegQueryValueEx(RegHandle key, const QString& name, quint32* type, char* data,
                           quint32* size);
-// Creates or replaces the value.
+// Creates or replaces the value; refuses one over RegMaxValueBytes or whose line would pass
+// RegMaxLineBytes (ERROR_INVALID_PARAMETER).
 RegStatus RegSetValueEx(RegHandle key, const QString& name, quint32 type, const char* data,
                         quint32 size);
 // Deletes `subKey` below `key` with all its subkeys.
@@ -63,4 +65,23 @@ RegStatus RegCloseKey(RegHandle key);
 
 // The file and its lock; what is read of a file is capped (the rest counts as missing).
 QString UserRegistryPath();
-constexpr qint64 UserRegistryReadCap = 4 * 1024 * 1024;
+constexpr qint64 UserRegistryReadCap = RegMaxTextBytes;
+
+// While any session exists, the operations share one reading of the file: before using
+// it each operation compares the file's stamp (inode, size, modification time) with that
+// of the reading and reads the file again only when they differ; a write keeps what it
+// wrote as the reading. A store object that holds a session for its life (one load or one
+// save) so parses the file once and still sees what another instance saved meanwhile
+// (those replace the file, giving it a new inode). Not seen: a write in place that keeps
+// the size within the file system's timestamp granularity. The reading goes with the
+// last session.
+class TUserRegistrySession {
+public:
+    TUserRegistrySession();
+    ~TUserRegistrySession();
+    TUserRegistrySession(const TUserRegistrySession&) = delete;
+    TUserRegistrySession& operator=(const TUserRegistrySession&) = delete;
+};
+
+// How many times this process has read and parsed the file.
+quint64 UserRegistryReads();

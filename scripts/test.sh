@@ -47,7 +47,7 @@ mkdir -p build-fuzz/findings
 for target in fuzz_registryfile fuzz_storedprops; do
   work="build-fuzz/corpus-$target"
   mkdir -p "$work"
-  build-fuzz/tests/fuzz/$target -max_total_time=60 -timeout=10 -print_final_stats=1 \
+  build-fuzz/tests/fuzz/$target -max_total_time=60 -max_len=4096 -timeout=10 -print_final_stats=1 \
     -artifact_prefix=build-fuzz/findings/ "$work" "tests/fuzz/corpus/$target" 2>"build-fuzz/$target.log" ||
     { tail -n 40 "build-fuzz/$target.log"; echo "$target: finding, see build-fuzz/findings"; exit 1; }
   grep -E '^#[0-9]+[[:space:]]+DONE' "build-fuzz/$target.log" || true

@@ -61,6 +61,8 @@ private:
     // The base handle and the path relative to it.
     RegHandle Resolve(const QString& path, QString* relative, bool* isRelative) const;
 
+    // The object lives for one load or one save: the file is parsed once for all of it.
+    TUserRegistrySession session_;
     RegHandle rootKey_ = HKEY_CURRENT_USER;
     RegHandle currentKey_ = 0;
     QString currentPath_;

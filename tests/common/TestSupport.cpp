@@ -13,6 +13,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <grp.h>
+#include <malloc.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
@@ -284,4 +285,81 @@ void ShowNoticeAsBox(const TNotice& Notice) {
                          : Notice.icon == TNoticeIcon::Error ? MsgIcon::Error
                                                              : MsgIcon::None;
     ShowMessageBox(Notice.text, Notice.caption, icon);
+}
+
+QByteArray DeepKeysStore(int lines, int depth) {
+    QByteArray text = "REGEDIT4\n\n";
+    for (int i = 0; i < lines; ++i) {
+        text += "[HKEY_CURRENT_USER\\k" + QByteArray::number(i);
+        for (int level = 1; level < depth; ++level)
+            text += "\\a";
+        text += "]\n\n";
+    }
+    return text;
+}
+
+QByteArray ManyKeysStore(qsizetype bytes) {
+    QByteArray text = "REGEDIT4\n\n";
+    for (int i = 0; text.size() < bytes; ++i)
+        text += "[HKEY_CURRENT_USER\\Software\\Vendrik\\k" + QByteArray::number(i) + "]\n\n";
+    return text;
+}
+
+QByteArray ManyValuesStore(qsizetype bytes) {
+    QByteArray text = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Vendrik\\TformMain]\n";
+    for (int i = 0; text.size() < bytes; ++i)
+        text += "\"v" + QByteArray::number(i) + "\"=\"1\"\n";
+    return text + "\n";
+}
+
+namespace {
+
+// A field of /proc/self/status in bytes, -1 when missing.
+qint64 StatusBytes(const char* field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').first().toLongLong() * 1024;
+    return -1;
+}
+
+} // namespace
+
+qint64 PeakGrowthInChild(const std::function<qint64()>& body, qint64* result) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        qint64 out[2] = {-1, -1};
+        // Free memory the parent left resident would hide the child's own growth.
+        ::malloc_trim(0);
+        // "5" resets VmHWM to the present size (Linux 4.0 on).
+        const int clear = ::open("/proc/self/clear_refs", O_WRONLY | O_CLOEXEC);
+        const bool reset = clear >= 0 && ::write(clear, "5", 1) == 1;
+        if (clear >= 0)
+            ::close(clear);
+        const qint64 before = StatusBytes("VmRSS");
+        out[1] = body();
+        const qint64 peak = StatusBytes("VmHWM");
+        if (reset && before >= 0 && peak >= 0)
+            out[0] = peak - before;
+        const bool sent = ::write(fds[1], out, sizeof out) == sizeof out;
+        ::_exit(sent ? 0 : 1);
+    }
+    ::close(fds[1]);
+    qint64 in[2] = {-1, -1};
+    const bool got = pid > 0 && ::read(fds[0], in, sizeof in) == sizeof in;
+    ::close(fds[0]);
+    int status = 0;
+    if (pid > 0)
+        ::waitpid(pid, &status, 0);
+    if (!got || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    *result = in[1];
+    return in[0];
 }

@@ -134,3 +134,15 @@ QByteArray ReadStoreFile();
 bool WriteStoreFile(const QByteArray& bytes);
 // Every name in a folder, hidden and special files included, sorted.
 QStringList FolderEntries(const QString& dir);
+
+// Settings files that once took the machine's memory. `lines` key lines, each `depth`
+// levels deep and apart from the first level on (7607 x 250: 4 MB); short keys of the
+// program's key, or values of its main window's key, up to `bytes`.
+QByteArray DeepKeysStore(int lines, int depth);
+QByteArray ManyKeysStore(qsizetype bytes);
+QByteArray ManyValuesStore(qsizetype bytes);
+
+// Runs `body` in a forked child and gives how far its resident size rose above what it
+// was when `body` began (the peak from /proc/self/status, VmHWM, reset first), in bytes,
+// or -1 when that could not be measured. `body`'s result comes back in `result`.
+qint64 PeakGrowthInChild(const std::function<qint64()>& body, qint64* result);

@@ -1,6 +1,7 @@
 // libFuzzer target for the settings-file reader. Whatever the reader makes of any
 // input must format into a file that reads back clean, with the same keys and values,
-// and formats identically again; and no well-formed key line may be lost.
+// and formats identically again, within the limits and at the size it was counted at;
+// and no well-formed key line within the limits may be lost.
 
 #include "platform/RegistryFile.h"
 
@@ -35,13 +36,19 @@ bool SameTree(const RegKey& a, const RegKey& b) {
 // Every well-formed key line of this root names a key of the tree, whatever surrounds
 // it: no continuation or damage above it may swallow it.
 void CheckKeyLines(const QByteArray& text, const RegKey& root) {
+    // Near the key count or the text cap a sound key line may be refused.
+    const RegTreeSize size = MeasureRegistryTree(root);
+    if (size.keys + RegMaxKeyDepth > RegMaxKeyCount ||
+        size.textBytes + RegMaxKeyDepth * (RegMaxLineBytes + 4) > RegMaxTextBytes)
+        return;
     QList<QByteArray> lines = text.split('\n');
     if (lines.first().startsWith("\xEF\xBB\xBF"))
         lines.first().remove(0, 3);
     for (QByteArray line : lines) {
         if (line.endsWith('\r'))
             line.chop(1);
-        if (line.size() < 2 || !line.startsWith('[') || !line.endsWith(']'))
+        if (line.size() < 2 || line.size() > RegMaxLineBytes || !line.startsWith('[') ||
+            !line.endsWith(']'))
             continue;
         const QByteArray inner = line.mid(1, line.size() - 2);
         const QString decoded = QString::fromUtf8(inner);
@@ -67,6 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const RegKey root = ParseRegistryText(text, &clean);
     CheckKeyLines(text, root);
     const QByteArray once = FormatRegistryText(root);
+    const RegTreeSize kept = MeasureRegistryTree(root);
+    if (!kept.withinLimits() || kept.textBytes != once.size())
+        Fail("what was kept passes the limits or was counted wrong", text);
     bool again = false;
     const RegKey reread = ParseRegistryText(once, &again);
     if (!again)

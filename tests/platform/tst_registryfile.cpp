@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "platform/RegistryFile.h"
+#include "tests/common/TestSupport.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
@@ -37,6 +38,51 @@ const QByteArray ValidText = "REGEDIT4\n"
                              "\"Path\"=hex(2):25,00\n"
                              "\"OpenDialog1_FileName\"=\"/home/op/\\\"q\\\"\\\\x.bin\"\n"
                              "\n";
+
+const QByteArray Head = "REGEDIT4\n\n";
+
+QByteArray KeyLine(const QByteArray& path) {
+    return "[HKEY_CURRENT_USER\\" + path + "]\n";
+}
+
+// "k<i>" followed by `depth` - 1 levels named `name`.
+QByteArray DeepPath(int i, int depth, const QByteArray& name = "a") {
+    QByteArray path = "k" + QByteArray::number(i);
+    for (int level = 1; level < depth; ++level)
+        path += "\\" + name;
+    return path;
+}
+
+QByteArray SiblingKeys(int count) {
+    QByteArray text = Head;
+    for (int i = 0; i < count; ++i)
+        text += KeyLine("k" + QByteArray::number(i));
+    return text;
+}
+
+QByteArray Values(int count) {
+    QByteArray text = Head + KeyLine("k");
+    for (int i = 0; i < count; ++i)
+        text += "\"v" + QByteArray::number(i) + "\"=\"1\"\n";
+    return text;
+}
+
+QByteArray HexValue(const QByteArray& name, int bytes, bool continued) {
+    QByteArray line = "\"" + name + "\"=hex:";
+    for (int i = 0; i < bytes; ++i) {
+        line += i ? "," : "";
+        if (continued && i && i % 25 == 0)
+            line += "\\\n  ";
+        line += "00";
+    }
+    return line + "\n";
+}
+
+// "path" names a key that must exist; "path|name" a value of it.
+bool Holds(const RegKey& root, const QString& item) {
+    const RegKey* key = root.find(item.section(u'|', 0, 0).split(u'\\'));
+    return key && (!item.contains(u'|') || key->value(item.section(u'|', 1)));
+}
 
 const char Junk[] = "\x7f"
                     "ELF\x02\x01\x01\0\0\0\n\xff\xfe[\n\"";
@@ -200,6 +246,111 @@ private slots:
         }
         for (const QString& name : absent)
             QVERIFY2(!key || !key->value(name), qPrintable(name));
+    }
+
+    // Each limit from both sides: just within is kept and the file clean; one past is
+    // refused as damage, and what came before it is kept.
+    void limitsKeepWhatIsWithinAndRefuseWhatIsPast_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("clean");
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QStringList>("absent");
+        const QString deepest = DeepPath(0, RegMaxKeyDepth);
+        QTest::newRow("depth at the limit")
+            << Head + KeyLine(DeepPath(0, RegMaxKeyDepth)) + "\"v\"=\"1\"\n"
+            << true << QStringList{deepest + "|v"} << QStringList{};
+        QTest::newRow("depth past the limit")
+            << Head + KeyLine("prev") + KeyLine(DeepPath(0, RegMaxKeyDepth + 1)) + "\"v\"=\"1\"\n"
+            << false << QStringList{"prev"} << QStringList{"k0", "prev|v"};
+        QTest::newRow("keys at the limit")
+            << SiblingKeys(RegMaxKeyCount) << true << QStringList{"k4095"} << QStringList{};
+        QTest::newRow("keys past the limit") << SiblingKeys(RegMaxKeyCount + 1) << false
+                                             << QStringList{"k4095"} << QStringList{"k4096"};
+        QTest::newRow("a key line that would pass the key limit creates nothing on its way")
+            << SiblingKeys(RegMaxKeyCount - 2) + KeyLine("x\\y\\z") + KeyLine("k0") +
+                   "\"v\"=\"1\"\n"
+            << false << QStringList{"k4093", "k0|v"} << QStringList{"x"};
+        QTest::newRow("values at the limit")
+            << Values(RegMaxValueCount) << true << QStringList{"k|v16383"} << QStringList{};
+        QTest::newRow("values past the limit")
+            << Values(RegMaxValueCount + 1) << false << QStringList{"k|v16383"}
+            << QStringList{"k|v16384"};
+        QTest::newRow("value data at the limit")
+            << Head + KeyLine("k") + HexValue("b", RegMaxValueBytes, false) << true
+            << QStringList{"k|b"} << QStringList{};
+        QTest::newRow("value data past the limit")
+            << Head + KeyLine("k") + HexValue("b", RegMaxValueBytes + 1, false) + "\"a\"=\"1\"\n"
+            << false << QStringList{"k|a"} << QStringList{"k|b"};
+        const qsizetype nameAtLimit = RegMaxLineBytes - QByteArray("[HKEY_CURRENT_USER\\]").size();
+        QTest::newRow("line at the limit")
+            << Head + KeyLine(QByteArray(nameAtLimit, 'n')) << true
+            << QStringList{QString(nameAtLimit, u'n')} << QStringList{};
+        QTest::newRow("line past the limit, and the values below it")
+            << Head + KeyLine("k") + KeyLine(QByteArray(nameAtLimit + 1, 'n')) + "\"a\"=\"1\"\n"
+            << false << QStringList{"k"} << QStringList{QString(nameAtLimit + 1, u'n'), "k|a"};
+        // Joined, the lines pass the line limit: read over, without swallowing what follows.
+        QTest::newRow("continued byte list past the line limit")
+            << Head + KeyLine("k") + HexValue("b", RegMaxLineBytes / 3 + 1, true) + "\"a\"=\"1\"\n"
+            << false << QStringList{"k|a"} << QStringList{"k|b"};
+        // 100-byte names 32 levels deep: each line's keys, every one written with its
+        // full path, cost about 54 KB of text, so the text cap stops the reader before
+        // the key count does.
+        QByteArray costly = Head;
+        for (int i = 0; i < 100; ++i)
+            costly += KeyLine(DeepPath(i, RegMaxKeyDepth, QByteArray(100, 'n')));
+        QTest::newRow("keys written with their full paths pass the text cap")
+            << costly << false << QStringList{DeepPath(0, RegMaxKeyDepth, QByteArray(100, 'n'))}
+            << QStringList{"k99"};
+    }
+    void limitsKeepWhatIsWithinAndRefuseWhatIsPast() {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, clean);
+        QFETCH(QStringList, present);
+        QFETCH(QStringList, absent);
+        bool wasClean = !clean;
+        const RegKey root = ParseRegistryText(text, &wasClean);
+        QCOMPARE(wasClean, clean);
+        for (const QString& item : present)
+            QVERIFY2(Holds(root, item), qPrintable(item.left(80)));
+        for (const QString& item : absent)
+            QVERIFY2(!Holds(root, item), qPrintable(item.left(80)));
+        // What was kept is what a save writes: within every limit, and read back whole.
+        const RegTreeSize size = MeasureRegistryTree(root);
+        const QByteArray written = FormatRegistryText(root);
+        QVERIFY(size.withinLimits());
+        QCOMPARE(size.textBytes, written.size());
+        bool again = false;
+        const RegKey reread = ParseRegistryText(written, &again);
+        QVERIFY(again);
+        QCOMPARE(MeasureRegistryTree(reread).keys, size.keys);
+        QCOMPARE(MeasureRegistryTree(reread).values, size.values);
+    }
+
+    // Files that took gigabytes to read and hundreds of megabytes to write back.
+    void hostileFilesReadInLittleMemory_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("7607 key lines 250 deep (4 MB)") << DeepKeysStore(7607, 250);
+        QTest::newRow("short keys (4 MB)") << ManyKeysStore(4000000);
+        QTest::newRow("values of one key (4 MB)") << ManyValuesStore(4000000);
+        QTest::newRow("blank lines (4 MB)") << "REGEDIT4\n" + QByteArray(4000000, '\n');
+        QTest::newRow("one line (4 MB)") << Head + KeyLine(QByteArray(4000000, 'n'));
+    }
+    void hostileFilesReadInLittleMemory() {
+        QFETCH(QByteArray, text);
+        qint64 written = -1;
+        const qint64 growth = PeakGrowthInChild(
+            [&] {
+                bool clean = true;
+                return qint64(FormatRegistryText(ParseRegistryText(text, &clean)).size());
+            },
+            &written);
+        QVERIFY(growth >= 0);
+        qInfo("%lld bytes read: peak %.1f MB above the start, %lld bytes written back",
+              qint64(text.size()), growth / 1048576.0, written);
+        QVERIFY(written >= 0 && written <= text.size());
+#ifndef __SANITIZE_ADDRESS__ // its shadow memory and quarantine say nothing about the reader
+        QVERIFY2(growth < 32 * 1024 * 1024, qPrintable(QString::number(growth)));
+#endif
     }
 
     // Seeded random damage: the parser must never crash, and whatever it makes of the

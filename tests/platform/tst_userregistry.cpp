@@ -174,6 +174,106 @@ private slots:
         RegCloseKey(key);
     }
 
+    // A file past the limits is kept aside whole; the program's save still goes through,
+    // what fits of the file stays, and what is written reads back clean and small.
+    void hostileFileIsKeptAsideAndTheSaveStaysBounded_data() {
+        QTest::addColumn<QByteArray>("hostile");
+        QTest::addColumn<QString>("keptKey"); // from the hostile file; empty: none fits
+        QTest::newRow("7607 key lines 250 deep") << DeepKeysStore(7607, 250) << QString();
+        QTest::newRow("short keys") << ManyKeysStore(4000000) << "Software\\Vendrik\\k0";
+        QTest::newRow("values of the main window's key")
+            << ManyValuesStore(4000000) << "Software\\Vendrik\\TformMain";
+    }
+    void hostileFileIsKeptAsideAndTheSaveStaysBounded() {
+        QFETCH(QByteArray, hostile);
+        QFETCH(QString, keptKey);
+        TempConfigHome home;
+        QVERIFY(WriteStoreFile(hostile));
+        RegHandle key = 0;
+        QCOMPARE(
+            RegCreateKeyEx(HKEY_CURRENT_USER, "Software\\Vendrik\\TformMain", KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
+        for (const char* name :
+             {"FormVersion", "cbCheck_Checked", "cbPort_Tag", "OpenDialog1_FileName"})
+            QCOMPARE(SetText(key, name, "1"), ERROR_SUCCESS);
+        RegCloseKey(key);
+
+        const QStringList copies = DamagedCopies();
+        QCOMPARE(copies.size(), 1);
+        QVERIFY(ReadWholeFile(home.vendrikDir() + "/" + copies[0]) == hostile);
+        const QByteArray written = ReadStoreFile();
+        qInfo("%lld bytes read, %lld written back", qint64(hostile.size()), qint64(written.size()));
+        // Half the cap at most, so that later saves find room.
+        QVERIFY(written.size() <= RegMaxTextBytes / 2 + 1024);
+        bool clean = false;
+        const RegKey now = ParseRegistryText(written, &clean);
+        QVERIFY(clean);
+        const RegKey* main = now.find({"Software", "Vendrik", "TformMain"});
+        QVERIFY(main && main->value("OpenDialog1_FileName"));
+        if (!keptKey.isEmpty())
+            QVERIFY(now.find(keptKey.split(u'\\')));
+        // The next save finds a sound file: nothing more is kept aside.
+        QCOMPARE(
+            RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Vendrik\\TformMain", KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
+        QCOMPARE(SetText(key, "cbPort_Tag", "2"), ERROR_SUCCESS);
+        RegCloseKey(key);
+        QCOMPARE(DamagedCopies().size(), 1);
+    }
+
+    // The store refuses what its file could not hold, just past each limit, and takes
+    // what is just within.
+    void changesPastTheLimitsAreRefused_data() {
+        QTest::addColumn<QByteArray>("before"); // the file; empty: none
+        QTest::addColumn<QString>("subKey");    // created below HKEY_CURRENT_USER
+        QTest::addColumn<int>("valueBytes");    // then a text value of this size, or -1
+        QTest::addColumn<RegStatus>("status");
+        const QString deep = QString("k\\").repeated(RegMaxKeyDepth - 1) + "k";
+        QTest::newRow("key at the depth limit") << QByteArray() << deep << -1 << ERROR_SUCCESS;
+        QTest::newRow("key past the depth limit")
+            << QByteArray() << deep + "\\k" << -1 << ERROR_INVALID_PARAMETER;
+        const QString longName(RegMaxLineBytes - 21, u'n');
+        QTest::newRow("key line at the line limit")
+            << QByteArray() << longName << -1 << ERROR_SUCCESS;
+        QTest::newRow("key line past the line limit")
+            << QByteArray() << longName + "n" << -1 << ERROR_INVALID_PARAMETER;
+        QTest::newRow("value at the size limit")
+            << QByteArray() << "k" << int(RegMaxValueBytes) << ERROR_SUCCESS;
+        QTest::newRow("value past the size limit")
+            << QByteArray() << "k" << int(RegMaxValueBytes) + 1 << ERROR_INVALID_PARAMETER;
+        QByteArray full = "REGEDIT4\n\n";
+        for (int i = 0; i < RegMaxKeyCount; ++i)
+            full += "[HKEY_CURRENT_USER\\k" + QByteArray::number(i) + "]\n\n";
+        QTest::newRow("new key in a sound file that holds the most keys")
+            << full << "k" << -1 << ERROR_NOT_ENOUGH_QUOTA;
+        QTest::newRow("existing key in a sound file that holds the most keys")
+            << full << "k7" << 1 << ERROR_SUCCESS;
+    }
+    void changesPastTheLimitsAreRefused() {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, subKey);
+        QFETCH(int, valueBytes);
+        QFETCH(RegStatus, status);
+        TempConfigHome home;
+        if (!before.isEmpty())
+            QVERIFY(WriteStoreFile(before));
+        const QByteArray old = ReadStoreFile();
+        RegHandle key = 0;
+        RegStatus got = RegCreateKeyEx(HKEY_CURRENT_USER, subKey, KEY_ALL_ACCESS, &key);
+        if (got == ERROR_SUCCESS && valueBytes >= 0) {
+            got = SetText(key, "v", QByteArray(valueBytes - 1, 'x'));
+            RegCloseKey(key);
+        }
+        QCOMPARE(got, status);
+        bool clean = false;
+        ParseRegistryText(ReadStoreFile(), &clean);
+        QVERIFY(clean);
+        if (status != ERROR_SUCCESS && valueBytes < 0)
+            QCOMPARE(ReadStoreFile(), old);
+        QCOMPARE(ReadStoreFile().contains("\"v\"="), status == ERROR_SUCCESS && valueBytes >= 0);
+        QVERIFY(DamagedCopies().isEmpty());
+    }
+
     void fileThatCannotBeReadIsNeitherWaitedOnNorReplaced() {
         TempConfigHome home;
         QDir().mkpath(home.vendrikDir());

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QtTest/QTest>
 
+#include <cstdio>
+
 namespace {
 
 // A store holding one section, the main window's, with these value lines.
@@ -154,6 +156,65 @@ private slots:
         TRegIniFile again("Software\\Vendrik");
         QCOMPARE(again.ReadSectionText("TformMain", "OpenDialog1_FileName", ""), path);
         QCOMPARE(again.ReadInt("TformMain", "cbPort_Tag", 0), -3);
+    }
+
+    // A store object reads the file once for a load or a save of the main window's four
+    // values, and still sees what another instance saved meanwhile.
+    void storeObjectParsesTheFileOnce_data() {
+        QTest::addColumn<bool>("save");
+        QTest::addColumn<QString>("otherWrite"); // "" none, "replace", "in place"
+        QTest::addColumn<quint64>("parses");
+        QTest::newRow("load") << false << "" << quint64(1);
+        QTest::newRow("save") << true << "" << quint64(1);
+        QTest::newRow("load, another instance replaces the file midway")
+            << false << "replace" << quint64(2);
+        QTest::newRow("load, the file rewritten in place to another length midway")
+            << false << "in place" << quint64(2);
+        QTest::newRow("save, another instance replaces the file midway")
+            << true << "replace" << quint64(2);
+    }
+    void storeObjectParsesTheFileOnce() {
+        QFETCH(bool, save);
+        QFETCH(QString, otherWrite);
+        QFETCH(quint64, parses);
+        TempConfigHome home;
+        QVERIFY(WriteStoreFile(MainSectionStore("\"FormVersion\"=\"0\"\n\"cbPort_Tag\"=\"1\"\n"
+                                                "\"cbCheck_Checked\"=\"True\"\n")));
+        const QByteArray other = MainSectionStore("\"FormVersion\"=\"0\"\n\"cbPort_Tag\"=\"7\"\n"
+                                                  "\"Other\"=\"written meanwhile\"\n");
+        const quint64 before = UserRegistryReads();
+        {
+            TRegIniFile store("Software\\Vendrik");
+            if (!save)
+                store.SetAccess(KEY_READ);
+            const auto step = [&](const QString& ident, const QString& text) {
+                if (save)
+                    store.WriteSectionText("TformMain", ident, text);
+                else
+                    store.ReadSectionText("TformMain", ident, "");
+            };
+            step("FormVersion", "0");
+            step("cbCheck_Checked", "False");
+            if (otherWrite == "replace") {
+                const QString temporary = UserRegistryPath() + ".other";
+                QVERIFY(WriteWholeFile(temporary, other));
+                QVERIFY(::rename(QFile::encodeName(temporary),
+                                 QFile::encodeName(UserRegistryPath())) == 0);
+            } else if (otherWrite == "in place") {
+                QVERIFY(WriteStoreFile(other));
+            }
+            if (otherWrite.isEmpty()) {
+                step("cbPort_Tag", "2");
+            } else if (save) {
+                step("cbPort_Tag", "2");
+                QCOMPARE(store.ReadSectionText("TformMain", "Other", ""),
+                         QString("written meanwhile"));
+            } else {
+                QCOMPARE(store.ReadSectionText("TformMain", "cbPort_Tag", ""), QString("7"));
+            }
+            step("OpenDialog1_FileName", "/home/op/x.bin");
+        }
+        QCOMPARE(UserRegistryReads() - before, parses);
     }
 
     void writeFailureRaisesTheMessageOfItsStep_data() {
