@@ -1,6 +1,7 @@
 // Start-up, message loop and shutdown. No command-line argument is read.
 
 #include "app/Application.h"
+#include "app/PlatformChoice.h"
 #include "app/StartupProbe.h"
 #include "platform/FontConfigWarmup.h"
 #include "platform/Paths.h"
@@ -9,6 +10,7 @@
 #include "ui/fMain.h"
 
 int main(int argc, char** argv) {
+    SelectPlatform();
     TFontConfigWarmup fontConfig;
     TApplication app(argc, argv);
     SetUpApplication(ExecutablePath());

@@ -23,6 +23,13 @@ scripts/package-check.sh build
 echo "== windows and device runs under a window manager"
 scripts/with-wm.sh ctest --test-dir build --no-tests=error --output-on-failure -L 'ui|e2e' -LE long
 
+# A Wayland session (weston, headless, with XWayland): the program must start there as
+# an X11 client without a word, and a write and a read must run with the progress window
+# modal in front of the main window. A short subset: the pass adds about 25 s.
+echo "== Wayland session (weston with XWayland)"
+scripts/with-weston.sh ctest --test-dir build --no-tests=error --output-on-failure \
+  -R '^(tst_platformchoice|tst_desktopsession_e2e)$'
+
 # The sanitizer trees are built as unity builds: the same code in fewer, larger
 # translation units, which roughly halves their build time on two cores.
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"

@@ -2,7 +2,9 @@
 # with-wm.sh COMMAND [ARGS...]: runs COMMAND on a private Xvfb display managed by openbox,
 # a window manager that follows the EWMH, and stops both afterwards. COMMAND finds the
 # display in DISPLAY and in VENDRIK_TEST_DISPLAY; the latter makes the window tests run
-# there on the xcb platform instead of offscreen.
+# there on the xcb platform instead of offscreen. VENDRIK_SCREEN sets the screen's size in
+# device pixels (default 1280x1024); a scaled pass needs room for the windows' places
+# (2560x2048 at 200 %), or the manager pulls them back onto the screen.
 set -euo pipefail
 
 tmp=$(mktemp -d)
@@ -30,7 +32,7 @@ wm_ready() {
 # connections, and openbox on it; fails if either does not come up.
 start_display() {
   : >"$tmp/display"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 "${VENDRIK_SCREEN:-1280x1024}x24" -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
   xvfb_pid=$!
   local deadline=$((SECONDS + 20))
   until grep -q '^[0-9]' "$tmp/display" 2>/dev/null; do

@@ -36,11 +36,17 @@ void TAnimate::NextFrame() {
 void TAnimate::paintEvent(QPaintEvent*) {
     if (FrameCount() == 0)
         return; // the parent's colour shows through
+    const qreal ratio = devicePixelRatioF();
+    if (ratio != framesRatio_) { // moved to a screen of another scale
+        frames_.clear();
+        framesRatio_ = ratio;
+    }
     if (frames_.size() != FrameCount())
         frames_.resize(FrameCount());
     QPixmap& pixmap = frames_[frame_];
     if (pixmap.isNull())
-        pixmap = ClipFrame(clip_, frame_);
+        pixmap = ClipFrame(clip_, frame_, ratio);
+    const QSize size = pixmap.deviceIndependentSize().toSize();
     QPainter p(this);
-    p.drawPixmap((width() - pixmap.width()) / 2, (height() - pixmap.height()) / 2, pixmap);
+    p.drawPixmap((width() - size.width()) / 2, (height() - size.height()) / 2, pixmap);
 }

@@ -9,10 +9,11 @@
 
 enum TCommonAVI { aviNone, aviFindComputer, aviFindFile };
 
-// The clips' artwork: frame count (0 for aviNone), frame size, and one frame drawn afresh.
+// The clips' artwork: frame count (0 for aviNone), frame size in logical pixels, and one
+// frame drawn afresh for a screen of the given device pixel ratio.
 int ClipFrameCount(TCommonAVI clip);
 QSize ClipFrameSize(TCommonAVI clip);
-QPixmap ClipFrame(TCommonAVI clip, int index);
+QPixmap ClipFrame(TCommonAVI clip, int index, qreal devicePixelRatio = 1);
 
 class TAnimate : public QWidget {
     Q_OBJECT
@@ -40,8 +41,9 @@ private:
     void NextFrame();
 
     TCommonAVI clip_ = aviNone;
-    // Drawn when first painted: a window that is never shown draws none.
+    // Drawn when first painted, for the screen's ratio: a window never shown draws none.
     QVector<QPixmap> frames_;
+    qreal framesRatio_ = 1;
     int frame_ = 0;
     QTimer timer_;
 };

@@ -12,8 +12,10 @@ constexpr int ClipWidth = 48;
 constexpr int ClipHeight = 45;
 constexpr int FramesPerClip = 12;
 
-QPixmap BlankFrame() {
-    QPixmap pixmap(ClipWidth, ClipHeight);
+// Drawn at the screen's own resolution in the same logical coordinates.
+QPixmap BlankFrame(qreal ratio) {
+    QPixmap pixmap(qRound(ClipWidth * ratio), qRound(ClipHeight * ratio));
+    pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
     return pixmap;
 }
@@ -42,8 +44,8 @@ void DrawComputer(QPainter& p) {
     p.drawPoint(QPointF(36.5, 33.5));
 }
 
-QPixmap FindComputerFrame(int index) {
-    QPixmap pixmap = BlankFrame();
+QPixmap FindComputerFrame(int index, qreal ratio) {
+    QPixmap pixmap = BlankFrame(ratio);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     DrawComputer(p);
@@ -75,8 +77,8 @@ void DrawSheet(QPainter& p) {
         p.drawLine(QPointF(27.5, y + 0.5), QPointF(41.5, y + 0.5));
 }
 
-QPixmap FindFileFrame(int index) {
-    QPixmap pixmap = BlankFrame();
+QPixmap FindFileFrame(int index, qreal ratio) {
+    QPixmap pixmap = BlankFrame(ratio);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     DrawFolder(p);
@@ -98,8 +100,9 @@ QSize ClipFrameSize(TCommonAVI clip) {
     return clip == aviNone ? QSize() : QSize(ClipWidth, ClipHeight);
 }
 
-QPixmap ClipFrame(TCommonAVI clip, int index) {
-    if (index < 0 || index >= ClipFrameCount(clip))
+QPixmap ClipFrame(TCommonAVI clip, int index, qreal devicePixelRatio) {
+    if (index < 0 || index >= ClipFrameCount(clip) || !(devicePixelRatio > 0))
         return QPixmap();
-    return clip == aviFindComputer ? FindComputerFrame(index) : FindFileFrame(index);
+    return clip == aviFindComputer ? FindComputerFrame(index, devicePixelRatio)
+                                   : FindFileFrame(index, devicePixelRatio);
 }

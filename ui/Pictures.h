@@ -9,5 +9,6 @@
 // toolkit guess the format, which loads every image-format plug-in. Null if unreadable.
 QPixmap PngPicture(const QString& path);
 
-// The icon from :/ui/icons/<name>.png.
+// The icon from :/ui/icons/<name>.png, with <name>@1.5x.png and <name>@2x.png for
+// 150 % and 200 % screens where they exist.
 QIcon PictureIcon(const QString& name);

@@ -107,6 +107,52 @@ QMargins FrameExtents(const QWidget* window, bool* set) {
     return QMargins(int(e[0]), int(e[2]), int(e[1]), int(e[3])); // left, right, top, bottom
 }
 
+QRect ClientOnScreen(const QWidget* window) {
+    xcb_connection_t* c = Connection();
+    const xcb_window_t w = XWindow(window);
+    if (!c || w == XCB_WINDOW_NONE)
+        return {};
+    Reply<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr), &std::free);
+    Reply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr), &std::free);
+    if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE || !geometry)
+        return {};
+    Reply<xcb_translate_coordinates_reply_t> origin(
+        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, w, geometry->root, 0, 0),
+                                        nullptr),
+        &std::free);
+    return origin ? QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height)
+                  : QRect();
+}
+
+int StackingIndex(const QWidget* window) {
+    xcb_connection_t* c = Connection();
+    xcb_window_t w = XWindow(window);
+    if (!c || w == XCB_WINDOW_NONE)
+        return -1;
+    // Up to the ancestor that is a child of the root: the manager's frame, if any.
+    for (;;) {
+        Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr),
+                                           &std::free);
+        if (!tree)
+            return -1;
+        if (tree->parent == tree->root) {
+            Reply<xcb_query_tree_reply_t> top(
+                xcb_query_tree_reply(c, xcb_query_tree(c, tree->root), nullptr), &std::free);
+            if (!top)
+                return -1;
+            const xcb_window_t* children = xcb_query_tree_children(top.get());
+            const int n = xcb_query_tree_children_length(top.get());
+            for (int i = 0; i < n; ++i)
+                if (children[i] == w)
+                    return i;
+            return -1;
+        }
+        w = tree->parent;
+    }
+}
+
 QRect OuterFrame(const QWidget* window) {
     xcb_connection_t* c = Connection();
     const xcb_window_t w = XWindow(window);

@@ -42,6 +42,13 @@ QMargins FrameExtents(const QWidget* window, bool* set = nullptr);
 // not yet published its extents.
 QRect OuterFrame(const QWidget* window);
 
+// The client area where the X server has it on the screen, whoever framed it; empty while
+// the window is not viewable.
+QRect ClientOnScreen(const QWidget* window);
+// The window's place in the stacking order of the screen's top-level windows (its own or
+// its frame), bottom first; -1 when it has none there.
+int StackingIndex(const QWidget* window);
+
 // The outer frame as the screen shows it: the manager's (OuterFrame) under a window
 // manager, the toolkit's offscreen, where nobody else frames the window.
 QRect ScreenFrame(const QWidget* window);

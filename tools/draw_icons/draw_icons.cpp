@@ -1,6 +1,10 @@
 // Draws the program's pictures: the five 16 x 16 tool-button pictures and the 32 x 32
-// application icon. Run once by hand; the PNG files it writes are kept in the sources.
+// application icon, each also for 150 % and 200 % screens (name@1.5x.png, name@2x.png:
+// 24 and 32 pixels, 48 and 64 for the icon). Run once by hand; the PNG files it writes
+// are kept in the sources.
 //   draw_icons ui/icons
+// At 1x the pictures are pixel art on the 16-pixel grid; the larger ones draw the same
+// shapes smoothed at the finer grid, so edges are sharp rather than blown-up pixels.
 
 #include <QDir>
 #include <QGuiApplication>
@@ -23,15 +27,30 @@ QImage Blank(int size) {
     return image;
 }
 
+// A painter on a blank picture of 16 logical pixels at `ratio`, drawing in logical units.
+struct TCanvas {
+    explicit TCanvas(qreal ratio) : image(Blank(qRound(16 * ratio))), p(&image) {
+        p.scale(ratio, ratio);
+        // Smoothed, the 1x pixel at (x, y) is the square from x to x + 1: strokes on
+        // whole coordinates move half a pixel to cover the same squares.
+        if (ratio > 1) {
+            p.setRenderHint(QPainter::Antialiasing);
+            p.translate(0.5, 0.5);
+        }
+    }
+    QImage image;
+    QPainter p;
+};
+
 void Box(QPainter& p, int x, int y, int w, int h, const QColor& fill, const QColor& line) {
-    p.fillRect(x, y, w, h, fill);
     p.setPen(line);
+    p.setBrush(fill);
     p.drawRect(x, y, w - 1, h - 1);
 }
 
-QImage OpenFolder() {
-    QImage image = Blank(16);
-    QPainter p(&image);
+QImage OpenFolder(qreal ratio) {
+    TCanvas canvas(ratio);
+    QPainter& p = canvas.p;
     // back of the folder with its tab
     p.setPen(Black);
     p.setBrush(Olive);
@@ -42,7 +61,8 @@ QImage OpenFolder() {
     p.setBrush(Yellow);
     p.setPen(Black);
     p.drawPolygon(QPolygon({{4, 7}, {15, 7}, {12, 13}, {1, 13}}));
-    return image;
+    p.end();
+    return canvas.image;
 }
 
 void Floppy(QPainter& p, int x, int y, const QColor& body) {
@@ -54,17 +74,18 @@ void Floppy(QPainter& p, int x, int y, const QColor& body) {
     p.drawLine(x + 3, y + 7, x + 6, y + 7);
 }
 
-QImage SaveAs() {
-    QImage image = Blank(16);
-    QPainter p(&image);
+QImage SaveAs(qreal ratio) {
+    TCanvas canvas(ratio);
+    QPainter& p = canvas.p;
     Floppy(p, 1, 1, Navy);
     Floppy(p, 5, 5, Teal);
-    return image;
+    p.end();
+    return canvas.image;
 }
 
-QImage ReadFromDevice() {
-    QImage image = Blank(16);
-    QPainter p(&image);
+QImage ReadFromDevice(qreal ratio) {
+    TCanvas canvas(ratio);
+    QPainter& p = canvas.p;
     // the sheet with a folded corner and lines of text
     p.setPen(Black);
     p.setBrush(White);
@@ -78,12 +99,13 @@ QImage ReadFromDevice() {
     p.setPen(Maroon);
     p.setBrush(Red);
     p.drawPolygon(QPolygon({{0, 6}, {5, 6}, {5, 3}, {10, 8}, {5, 13}, {5, 10}, {0, 10}}));
-    return image;
+    p.end();
+    return canvas.image;
 }
 
-QImage Compare() {
-    QImage image = Blank(16);
-    QPainter p(&image);
+QImage Compare(qreal ratio) {
+    TCanvas canvas(ratio);
+    QPainter& p = canvas.p;
     p.setPen(Blue);
     p.setBrush(White);
     p.drawRect(0, 0, 15, 15);
@@ -93,19 +115,35 @@ QImage Compare() {
     p.setBrush(Lime);
     p.drawPolygon(QPolygon({{3, 5}, {9, 5}, {9, 3}, {12, 6}, {9, 9}, {9, 7}, {3, 7}}));
     p.drawPolygon(QPolygon({{12, 10}, {6, 10}, {6, 8}, {3, 11}, {6, 14}, {6, 12}, {12, 12}}));
-    return image;
+    p.end();
+    return canvas.image;
 }
 
-QImage Help() {
-    QImage image = Blank(16);
-    QPainter p(&image);
+QImage Help(qreal ratio) {
+    TCanvas canvas(ratio);
+    QPainter& p = canvas.p;
+    p.resetTransform(); // drawn in exact coordinates
+    p.scale(ratio, ratio);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(Olive, 1));
     p.setBrush(Yellow);
     p.drawEllipse(QRectF(0.5, 0.5, 15, 15));
+    if (ratio > 1) {
+        // The question mark as a stroke: a hook and a dot, smooth at the finer grid.
+        QPainterPath hook;
+        hook.moveTo(5.6, 5.8);
+        hook.cubicTo(5.6, 3.2, 10.4, 3.0, 10.4, 5.8);
+        hook.cubicTo(10.4, 7.6, 8, 7.6, 8, 10);
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(Red, 2, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+        p.drawPath(hook);
+        p.setPen(Qt::NoPen);
+        p.setBrush(Red);
+        p.drawEllipse(QPointF(8, 12.2), 1.2, 1.2);
+        p.end();
+        return canvas.image;
+    }
     p.setRenderHint(QPainter::Antialiasing, false);
-    p.setPen(Red);
-    p.setBrush(Red);
     // the question mark, pixel by pixel
     p.fillRect(6, 3, 4, 2, Red);
     p.fillRect(5, 4, 2, 2, Red);
@@ -113,7 +151,8 @@ QImage Help() {
     p.fillRect(8, 7, 2, 2, Red);
     p.fillRect(7, 8, 2, 2, Red);
     p.fillRect(7, 11, 2, 2, Red);
-    return image;
+    p.end();
+    return canvas.image;
 }
 
 // A grey chip seen from above and in front: top face, front face, pins on both long
@@ -177,12 +216,20 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString ui = QString::fromLocal8Bit(argv[1]);
-    bool ok = Save(OpenFolder(), ui + "/open.png");
-    ok = Save(SaveAs(), ui + "/saveas.png") && ok;
-    ok = Save(ReadFromDevice(), ui + "/read.png") && ok;
-    ok = Save(Compare(), ui + "/verify.png") && ok;
-    ok = Save(Help(), ui + "/help.png") && ok;
-    ok = Save(Chip(), ui + "/vendrik.png") && ok;
+    bool ok = true;
+    const struct {
+        qreal ratio;
+        const char* suffix;
+    } ratios[] = {{1, ""}, {1.5, "@1.5x"}, {2, "@2x"}};
+    for (const auto& [ratio, suffix] : ratios) {
+        const QString tail = QString::fromLatin1(suffix) + QLatin1String(".png");
+        ok = Save(OpenFolder(ratio), ui + "/open" + tail) && ok;
+        ok = Save(SaveAs(ratio), ui + "/saveas" + tail) && ok;
+        ok = Save(ReadFromDevice(ratio), ui + "/read" + tail) && ok;
+        ok = Save(Compare(ratio), ui + "/verify" + tail) && ok;
+        ok = Save(Help(ratio), ui + "/help" + tail) && ok;
+        ok = Save(Chip(qRound(32 * ratio)), ui + "/vendrik" + tail) && ok;
+    }
     // The application icon in the desktop theme's sizes, for installing.
     if (argc == 3) {
         const QString theme = QString::fromLocal8Bit(argv[2]);
