@@ -1,6 +1,7 @@
 // vendrik-port: finds the serial port for Vendrik, points COM1..COM8 at it, says why a
 // port does not open and tests the line with a loopback plug.
 
+#include "platform/VisibleText.h"
 #include "tools/vendrik-port/ComMappings.h"
 #include "tools/vendrik-port/Loopback.h"
 #include "tools/vendrik-port/PortProbe.h"
@@ -41,14 +42,15 @@ const char* const HelpText =
     "  2  команда отклонена: неверные параметры, номер вне 1–8, нет такого устройства\n"
     "  3  назначение не удалось изменить (ошибка файловой системы)\n";
 
+// Every line goes out through here or Refuse: the names in it come from the system.
 void Out(const QString& Line) {
-    std::fputs(Line.toUtf8().constData(), stdout);
+    std::fputs(VisibleText(Line).toUtf8().constData(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
 
 int Refuse(const QString& Why) {
-    std::fprintf(stderr, "vendrik-port: %s\n", Why.toUtf8().constData());
+    std::fprintf(stderr, "vendrik-port: %s\n", VisibleText(Why).toUtf8().constData());
     std::fputs("Подробнее: vendrik-port --help\n", stderr);
     return ExitRefused;
 }
@@ -133,7 +135,7 @@ int Map(const QStringList& Args) {
         break;
     }
     std::fprintf(stderr, "vendrik-port: не удалось назначить COM%d: %s\n", n,
-                 error.toUtf8().constData());
+                 VisibleText(error).toUtf8().constData());
     return ExitFailed;
 }
 
@@ -159,7 +161,7 @@ int Unmap(const QStringList& Args) {
         break;
     }
     std::fprintf(stderr, "vendrik-port: не удалось снять назначение COM%d: %s\n", n,
-                 error.toUtf8().constData());
+                 VisibleText(error).toUtf8().constData());
     return ExitFailed;
 }
 
