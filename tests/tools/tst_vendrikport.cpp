@@ -173,8 +173,8 @@ private slots:
 void tst_VendrikPort::helpListsCommandsAndExitCodes() {
     const Run r = RunTool({QStringLiteral("--help")}, QProcessEnvironment::systemEnvironment());
     QCOMPARE(r.code, 0);
-    for (const char* word :
-         {"list", "map N", "unmap N", "check N", "loopback N", "Коды завершения"})
+    for (const char* word : {"list", "map N", "unmap N", "check N", "udev N [--install]", "uaccess",
+                             "loopback N", "Коды завершения"})
         QVERIFY2(r.out.contains(QString::fromUtf8(word)), word);
 }
 
@@ -191,6 +191,8 @@ void tst_VendrikPort::refusesBadCommandLines_data() {
     QTest::newRow("map without device") << QStringList{"map", "1"};
     QTest::newRow("unmap 0") << QStringList{"unmap", "0"};
     QTest::newRow("list with argument") << QStringList{"list", "1"};
+    QTest::newRow("udev without number") << QStringList{"udev", "--install"};
+    QTest::newRow("udev 9") << QStringList{"udev", "9"};
 }
 
 void tst_VendrikPort::refusesBadCommandLines() {
