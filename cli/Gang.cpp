@@ -4,6 +4,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/StopSignals.h"
+#include "platform/VisibleText.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -241,17 +242,17 @@ QString GangTable(const TGangResult& g) {
                           QStringLiteral("Сообщение"));
     for (const TRunResult& d : g.devices) {
         const int com = ComNumber(d.port);
-        QString message = d.messages.join(QStringLiteral("; "));
+        QString message = VisibleText(d.messages.join(QStringLiteral("; ")));
         if (d.differingBytes > 0)
             message.prepend(QStringLiteral("отличающихся байт %1; ").arg(d.differingBytes));
-        out +=
-            row.arg(pad(com ? QStringLiteral("COM%1").arg(com) : QStringLiteral("-"), 6),
-                    pad(d.device.isEmpty() ? d.port : d.device, 24), pad(OutcomeText(d.code), 22),
-                    pad(QStringLiteral("%1/%2").arg(d.sectorsDone).arg(d.sectorsTotal), 9),
-                    pad(QString::number(d.retries), 7),
-                    pad(QString::number(d.totalMs / 1000.0, 'f', 1), 8), message)
-                .trimmed() +
-            u'\n';
+        out += row.arg(pad(com ? QStringLiteral("COM%1").arg(com) : QStringLiteral("-"), 6),
+                       pad(VisibleText(d.device.isEmpty() ? d.port : d.device), 24),
+                       pad(OutcomeText(d.code), 22),
+                       pad(QStringLiteral("%1/%2").arg(d.sectorsDone).arg(d.sectorsTotal), 9),
+                       pad(QString::number(d.retries), 7),
+                       pad(QString::number(d.totalMs / 1000.0, 'f', 1), 8), message)
+                   .trimmed() +
+               u'\n';
     }
     out += QStringLiteral("Всего %1 с: %2\n")
                .arg(QString::number(g.totalMs / 1000.0, 'f', 1), OutcomeText(g.code));

@@ -1,5 +1,7 @@
 #include "cli/Progress.h"
 
+#include "platform/VisibleText.h"
+
 #include <cstdio>
 
 QString FormatDuration(qint64 Ms) {
@@ -31,7 +33,8 @@ TProgressReport::TProgressReport(bool Terminal, bool Quiet) : terminal_(Terminal
 void TProgressReport::Put(const QString& Text, bool Rewrite) {
     if (quiet_)
         return;
-    const QByteArray utf8 = Text.toUtf8();
+    // Stage lines carry device names.
+    const QByteArray utf8 = VisibleText(Text).toUtf8();
     if (Rewrite) {
         // Back to the start of the line and clear it, then the new text without a newline.
         std::fprintf(stderr, "\r\033[K%s", utf8.constData());

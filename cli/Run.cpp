@@ -6,6 +6,7 @@
 #include "platform/SerialNames.h"
 #include "platform/StopSignals.h"
 #include "platform/Terminal.h"
+#include "platform/VisibleText.h"
 #include "programmer/DeviceLink.h"
 #include "programmer/DevicePort.h"
 #include "programmer/DeviceRun.h"
@@ -31,7 +32,8 @@ constexpr int ReadBackBytes = ReadSectorCount * SectorSize;
 
 void Complain(TRunResult& Result, const QString& Text) {
     Result.messages.append(Text);
-    std::fprintf(stderr, "vendrik-cli: %s\n", Text.toUtf8().constData());
+    // Messages carry file and device names.
+    std::fprintf(stderr, "vendrik-cli: %s\n", VisibleText(Text).toUtf8().constData());
     std::fflush(stderr);
 }
 

@@ -1,6 +1,7 @@
 #include "cli/RunResult.h"
 
 #include "cli/Arguments.h"
+#include "platform/VisibleText.h"
 
 #include <QJsonArray>
 #include <array>
@@ -50,7 +51,7 @@ QString OutcomeText(TExitCode Code) {
 }
 
 QString PortLabel(const TRunResult& r) {
-    const QString device = r.device.isEmpty() ? r.port : r.device;
+    const QString device = VisibleText(r.device.isEmpty() ? r.port : r.device);
     const int com = ComNumber(r.port);
     return com ? QStringLiteral("COM%1 (%2)").arg(com).arg(device) : device;
 }

@@ -2,6 +2,7 @@
 
 #include "base/Exception.h"
 #include "cli/Arguments.h"
+#include "platform/VisibleText.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -143,7 +144,8 @@ void TTracingLink::Finish() {
     file_.close();
     if (failed_ || file_.error() != QFileDevice::NoError)
         std::fprintf(stderr, "vendrik-cli: файл трассы %s записан не полностью: %s\n",
-                     path_.toUtf8().constData(), file_.errorString().toUtf8().constData());
+                     VisibleText(path_).toUtf8().constData(),
+                     VisibleText(file_.errorString()).toUtf8().constData());
 }
 
 void TTracingLink::Open(int PortNum) {

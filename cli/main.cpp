@@ -7,6 +7,7 @@
 #include "cli/Gang.h"
 #include "cli/Run.h"
 #include "platform/StopSignals.h"
+#include "platform/VisibleText.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -34,7 +35,7 @@ int main(int argc, char** argv) {
     const std::optional<TArguments> args = ParseArguments(app.arguments().mid(1), error);
     if (!args) {
         std::fprintf(stderr, "vendrik-cli: %s\nПодробнее: vendrik-cli --help\n",
-                     error.toUtf8().constData());
+                     VisibleText(error).toUtf8().constData());
         return ExitBadArguments;
     }
     if (args->help) {

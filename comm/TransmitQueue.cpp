@@ -65,21 +65,42 @@ TTransmitQueue::TTurn TTransmitQueue::Take() {
     return turn;
 }
 
-bool TTransmitQueue::Clear(int AcknowledgeMs) {
-    clearRequest_.Set();
-    if (clearDone_.Wait(AcknowledgeMs) != TWaitOutcome::Event)
-        return false;
+TClearOutcome TTransmitQueue::Clear(bool CallerServesWriter, int AcknowledgeMs) {
+    bool away = false;
+    {
+        // Ordered against WriterAway: either this sees the writer away or the writer,
+        // going away, sees the request.
+        std::lock_guard lock(lock_);
+        clearRequest_.Set();
+        away = writerAway_;
+    }
+    if (away && CallerServesWriter)
+        AcknowledgeClear(); // on its behalf: it is away until this caller returns
+    else if (clearDone_.Wait(AcknowledgeMs) != TWaitOutcome::Event)
+        return TClearOutcome::NotAcknowledged;
     {
         std::lock_guard lock(lock_);
         size_ = 0;
+        dataReady_.Clear();
     }
     room_.notify_all();
-    return true;
+    return TClearOutcome::Cleared;
 }
 
 void TTransmitQueue::AcknowledgeClear() {
     clearRequest_.Clear();
     clearDone_.Set();
+}
+
+void TTransmitQueue::WriterAway(bool Away) {
+    bool requested = false;
+    {
+        std::lock_guard lock(lock_);
+        writerAway_ = Away;
+        requested = Away && clearRequest_.IsSet();
+    }
+    if (requested)
+        AcknowledgeClear();
 }
 
 void TTransmitQueue::Close() {

@@ -7,7 +7,8 @@
 //   thread clears data-ready under the lock, and every push sets it under the lock;
 // - it never holds more than it was built for, whatever limit a caller asks for;
 // - the write thread reads and trims it in one turn, so a purge never falls between;
-//   a purge empties it only once the thread has acknowledged a purge;
+//   a purge empties it only once the thread has acknowledged a purge, or while the
+//   thread waits for the purging thread itself (then it holds no turn and can take none);
 // - once closed, no push gets in, a push waiting for room returns at once, and no one
 //   holding the queue's turn writes the device again.
 
@@ -17,6 +18,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+
+enum class TClearOutcome {
+    Cleared,
+    NotAcknowledged, // the write thread did not answer in time: the queue is as it was
+};
 
 enum class TPushOutcome {
     Queued,
@@ -72,12 +78,17 @@ public:
 
     // Purging. Requests an acknowledgement from the write thread and empties the queue
     // once it came within AcknowledgeMs; the first acknowledgement stays valid for every
-    // later purge. False when the queue was left as it was.
-    bool Clear(int AcknowledgeMs = ClearAcknowledgeMs);
+    // later purge. CallerServesWriter: the caller is the thread the write thread's
+    // notifications wait for; while the write thread waits for it (WriterAway), it
+    // cannot answer, and need not, holding no turn.
+    TClearOutcome Clear(bool CallerServesWriter, int AcknowledgeMs = ClearAcknowledgeMs);
     // Set while a purge waits for the write thread, which then calls AcknowledgeClear
     // from where it holds no turn.
     const TEventFd* ClearRequest() const { return &clearRequest_; }
     void AcknowledgeClear();
+    // Write thread, holding no turn: it begins (true) or ended (false) a wait for the
+    // thread that serves its notifications. Going away it answers a purge waiting.
+    void WriterAway(bool Away);
 
     // Refuses every later push, sets Closing and wakes the pushes waiting for room;
     // returns once the current turn has ended.
@@ -93,5 +104,6 @@ private:
     int size_ = 0;
     // Set before the lock is taken, so a turn in progress sees it and ends.
     std::atomic<bool> closed_{false};
+    bool writerAway_ = false; // under lock_
     TEventFd closing_, dataReady_, clearRequest_, clearDone_;
 };

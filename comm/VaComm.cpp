@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QThread>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -433,8 +434,13 @@ void TVaCustomComm::Purge(quint32 Flags) {
     if (!session_)
         return;
     TVaCommSession& s = *session_;
-    if (Flags != (PURGE_RXABORT | PURGE_RXCLEAR) && s.HasWriteThread)
-        s.Queue.Clear();
+    if (Flags != (PURGE_RXABORT | PURGE_RXCLEAR) && s.HasWriteThread) {
+        const bool servesWriter = s.Context && QThread::currentThread() == s.Context->thread();
+        if (s.Queue.Clear(servesWriter) != TClearOutcome::Cleared) {
+            SetLastError(ETIMEDOUT);
+            RaiseCommError(QStringLiteral("Error clearing buffers (%d), %s"));
+        }
+    }
     const bool input = Flags & PURGE_RXCLEAR;
     CheckCommResult(s.Device.Flush(input, Flags & PURGE_TXCLEAR),
                     QStringLiteral("Error clearing buffers (%d), %s"));

@@ -96,6 +96,9 @@ public:
     int ReadBufUsed();
     void GetLineStatus(LineStatus& Status);
     int WriteBuf(const void* Buffer, int Count);
+    // Empties the transmit queue (unless only the input is purged), then the driver's
+    // queues Flags names. Raises EVaCommError, nothing purged, when the write thread did
+    // not acknowledge within TTransmitQueue::ClearAcknowledgeMs.
     void Purge(quint32 Flags);
     void PurgeReadWrite();
 

@@ -21,11 +21,14 @@ bool TVaCommWriteThread::Notify(unsigned Events) {
     if (s_->Stopped)
         return false;
     const std::shared_ptr<TVaCommSession> s = s_;
+    // A purge on the user-interface thread meanwhile cannot wait for this thread.
+    s_->Queue.WriterAway(true);
     // An error raised while the notification runs ends this thread.
     const std::exception_ptr error = s_->CallOnUiThread([s, Events] {
         if (s->Port)
             s->Port->DispatchWriteEvents(Events);
     });
+    s_->Queue.WriterAway(false);
     return !error && !s_->Stopped;
 }
 

@@ -28,6 +28,8 @@ bool SetModemLine(int fd, int line, bool on) {
 }
 } // namespace
 
+TSerialDevice::TSerialDevice() = default;
+
 TSerialDevice::~TSerialDevice() {
     Close();
 }
@@ -39,37 +41,68 @@ bool TSerialDevice::Open(const QString& Path) {
     if (fd < 0)
         return Fail(errno);
     int error = 0;
+    int wasExclusive = 0;
+    termios2 found{};
+    // Nothing about the terminal changes before the lock is ours: a port another copy
+    // holds is refused as it is.
     if (!::isatty(fd))
         error = ENOTTY;
-    else if (::ioctl(fd, TIOCEXCL) != 0)
-        error = errno;
     else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
         error = errno == EWOULDBLOCK ? EBUSY : errno;
-    else if (::ioctl(fd, TCFLSH, TCIOFLUSH) != 0)
+    else if (::ioctl(fd, TCGETS2, &found) != 0)
         error = errno;
+    // Root opens a terminal another program made exclusive: that flag is theirs.
+    else if (::ioctl(fd, TIOCGEXCL, &wasExclusive) != 0)
+        error = errno;
+    else if (!wasExclusive && ::ioctl(fd, TIOCEXCL) != 0)
+        error = errno;
+    if (error == 0 && ::ioctl(fd, TCFLSH, TCIOFLUSH) != 0) {
+        error = errno;
+        if (!wasExclusive)
+            ::ioctl(fd, TIOCNXCL);
+    }
     if (error != 0) {
         ::close(fd);
         return Fail(error);
     }
     fd_ = fd;
+    retired_ = false;
+    setExclusive_ = !wasExclusive;
+    found_ = std::make_unique<termios2>(found);
     return true;
 }
 
+void TSerialDevice::RestoreAsFound() {
+    if (fd_ < 0 || retired_)
+        return;
+    // Immediately, not after draining: a line that hung up or stopped by flow control
+    // would keep the caller waiting for ever.
+    if (found_)
+        ::ioctl(fd_, TCSETS2, found_.get());
+    found_.reset();
+    if (setExclusive_)
+        ::ioctl(fd_, TIOCNXCL);
+    setExclusive_ = false;
+}
+
 void TSerialDevice::Close() {
-    if (fd_ >= 0)
+    if (fd_ >= 0) {
+        RestoreAsFound();
         ::close(fd_);
+    }
     fd_ = -1;
+    retired_ = false;
 }
 
 void TSerialDevice::ReleaseExclusive() {
-    if (fd_ < 0)
+    if (fd_ < 0 || retired_)
         return;
-    ::ioctl(fd_, TIOCNXCL);
+    RestoreAsFound();
     ::flock(fd_, LOCK_UN);
 }
 
 void TSerialDevice::Retire() {
-    if (fd_ < 0)
+    if (fd_ < 0 || retired_)
         return;
     ReleaseExclusive();
     const int placeholder = ::open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -80,6 +113,7 @@ void TSerialDevice::Retire() {
     while (::dup3(placeholder, fd_, O_CLOEXEC) < 0 && errno == EINTR) {
     }
     ::close(placeholder);
+    retired_ = true;
 }
 
 bool TSerialDevice::SetCommState(const TDCB& Dcb) {

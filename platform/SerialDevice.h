@@ -9,10 +9,13 @@
 #include <QString>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
+
+struct termios2;
 
 class TSerialDevice {
 public:
-    TSerialDevice() = default;
+    TSerialDevice();
     ~TSerialDevice();
     TSerialDevice(const TSerialDevice&) = delete;
     TSerialDevice& operator=(const TSerialDevice&) = delete;
@@ -20,16 +23,22 @@ public:
     // Opens Path read/write, non-blocking and exclusive (TIOCEXCL and flock). A port
     // someone else holds fails with EBUSY, a missing one with ENOENT, a file that is no
     // terminal with ENOTTY. Both queues are flushed: a fresh port has nothing waiting.
+    // The line settings found and whether the terminal was already exclusive are kept,
+    // so that letting the port go leaves it as it was found.
     bool Open(const QString& Path);
+    // Restores the line settings found at Open, clears the exclusivity Open set (it
+    // belongs to the terminal and would outlive this descriptor while another program
+    // holds the port), then closes.
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
-    // Lets another opener in while this descriptor stays valid for threads still
-    // holding it.
+    // Lets another opener in, the port as found, while this descriptor stays valid for
+    // threads still holding it.
     void ReleaseExclusive();
-    // Lets the device go at once but keeps the descriptor's number reserved until Close:
-    // the number then refers to /dev/null, so a thread still holding it never reaches
-    // whatever the system would open under that number next. Where /dev/null cannot be
-    // opened (the descriptor limit), the device is only released for other openers.
+    // Lets the device go at once (as ReleaseExclusive) but keeps the descriptor's number
+    // reserved until Close: the number then refers to /dev/null, so a thread still
+    // holding it never reaches whatever the system would open under that number next.
+    // Where /dev/null cannot be opened (the descriptor limit), the device is only
+    // released for other openers.
     void Retire();
 
     bool SetCommState(const TDCB& Dcb);
@@ -57,5 +66,11 @@ public:
     TWaitResult Wait(int Want, std::initializer_list<const TEventFd*> Events, int Ms);
 
 private:
+    // Puts back what Open found, once: the settings, then the exclusivity it set.
+    void RestoreAsFound();
+
     int fd_ = -1;
+    bool retired_ = false;            // fd_ refers to /dev/null
+    bool setExclusive_ = false;       // Open set TIOCEXCL (it was clear before)
+    std::unique_ptr<termios2> found_; // the settings to put back, until put back
 };

@@ -83,28 +83,49 @@ private slots:
 
     void clearEmptiesOnlyOnceAcknowledged_data() {
         QTest::addColumn<QString>("acknowledge");
+        QTest::addColumn<bool>("callerServesWriter");
         QTest::addColumn<bool>("cleared");
-        QTest::newRow("never") << "never" << false;
-        QTest::newRow("by the writer thread") << "thread" << true;
-        QTest::newRow("earlier, for an earlier purge") << "before" << true;
+        QTest::newRow("never") << "never" << false << false;
+        QTest::newRow("by the writer thread") << "thread" << false << true;
+        QTest::newRow("earlier, for an earlier purge") << "before" << false << true;
+        // The writer waits for the purging thread: it cannot answer and holds no turn.
+        QTest::newRow("writer away, waiting for the caller") << "away" << true << true;
+        // Going away, the writer answers a purge already waiting, whoever waits.
+        QTest::newRow("writer goes away during the purge") << "away later" << false << true;
+        // Waiting for some other thread, the writer may take a turn at any time.
+        QTest::newRow("writer away, waiting for another thread") << "away" << false << false;
     }
     void clearEmptiesOnlyOnceAcknowledged() {
         QFETCH(QString, acknowledge);
+        QFETCH(bool, callerServesWriter);
         QFETCH(bool, cleared);
         TTransmitQueue q(8);
         QCOMPARE(q.Push("abc", 3, 8, 0), TPushOutcome::Queued);
         if (acknowledge == "before")
             q.AcknowledgeClear();
+        if (acknowledge == "away")
+            q.WriterAway(true);
         std::jthread writer;
         if (acknowledge == "thread")
             writer = std::jthread([&] {
                 if (WaitForEvents({q.ClearRequest()}, 10000).IsEvent(0))
                     q.AcknowledgeClear();
             });
-        QCOMPARE(q.Clear(cleared ? 10000 : 50), cleared);
+        if (acknowledge == "away later")
+            writer = std::jthread([&] {
+                if (WaitForEvents({q.ClearRequest()}, 10000).IsEvent(0))
+                    q.WriterAway(true);
+            });
+        QCOMPARE(q.Clear(callerServesWriter, cleared ? 10000 : 50),
+                 cleared ? TClearOutcome::Cleared : TClearOutcome::NotAcknowledged);
         QCOMPARE(Queued(q), cleared ? QByteArray() : QByteArray("abc"));
+        QCOMPARE(q.DataReady()->IsSet(), !cleared);
         // A request that was answered is no longer pending.
         QCOMPARE(q.ClearRequest()->IsSet(), !cleared || acknowledge == "before");
+        // Once answered, later purges need no answer, the writer back or not.
+        q.WriterAway(false);
+        QCOMPARE(q.Push("d", 1, 8, 0), TPushOutcome::Queued);
+        QCOMPARE(q.Clear(false, 0) == TClearOutcome::Cleared, cleared);
     }
 
     void pushWaitingForRoomGetsInWhenRoomIsMade_data() {
@@ -120,7 +141,7 @@ private slots:
         LetRun();
         if (byPurge) {
             q.AcknowledgeClear();
-            QVERIFY(q.Clear());
+            QCOMPARE(q.Clear(false), TClearOutcome::Cleared);
         } else {
             q.Take().Consume(3);
         }

@@ -127,11 +127,58 @@ private slots:
             QCOMPARE(e.Message(), QString("Can't open specified device COM1 (Error 16, Device or "
                                           "resource busy)"));
         }
+        // Refused before anything about the terminal changed.
+        QVERIFY(LineStateOf(other).valid);
+        QVERIFY(!LineStateOf(other).exclusive);
         ::close(other);
         p.port.Open();
         QVERIFY(p.port.IsOpen());
         VaCommTesting::SetClosePause(0);
         p.port.Close();
+        QVERIFY(WaitForLinkThreads());
+    }
+
+    void closeLeavesAHeldPortAsFound_data() {
+        QTest::addColumn<bool>("foreignExclusive");
+        QTest::addColumn<bool>("insideNotification");
+        QTest::newRow("shared, closed by the program") << false << false;
+        // The event thread still holds the opening: the device is retired, not closed.
+        QTest::newRow("shared, closed inside a notification") << false << true;
+        QTest::newRow("made exclusive by the other program") << true << false;
+    }
+    void closeLeavesAHeldPortAsFound() {
+        QFETCH(bool, foreignExclusive);
+        QFETCH(bool, insideNotification);
+        if (foreignExclusive && !RunsAsRoot())
+            QSKIP("only root opens a terminal another program made exclusive");
+        VaCommTesting::SetClosePause(0);
+        PortOnPty p;
+        TForeignHolder other(p.pty.slavePath, B2400, foreignExclusive);
+        QVERIFY(other.ok());
+        const TLineState found = other.state();
+        QVERIFY(found.valid && found.speed == B2400 && found.exclusive == foreignExclusive);
+
+        TLineState whileOpen, afterClose;
+        p.port.OnRxChar = [&](QObject*, int) {
+            p.port.Close();
+            afterClose = other.state();
+        };
+        p.port.Open();
+        whileOpen = other.state();
+        // The program's own settings reached the terminal, so the check below can fail.
+        QVERIFY(whileOpen.exclusive);
+        QCOMPARE(whileOpen.speed, unsigned(B57600));
+        if (insideNotification) {
+            QVERIFY(p.pty.send("!"));
+            QTRY_VERIFY(!p.port.IsOpen());
+        } else {
+            p.port.Close();
+            afterClose = other.state();
+        }
+        QCOMPARE(afterClose, found);
+        QCOMPARE(other.state(), found);
+        // Root passes TIOCEXCL: the later open is tried as an unprivileged user.
+        QCOMPARE(UnprivilegedOpenError(p.pty.slavePath), foreignExclusive ? EBUSY : 0);
         QVERIFY(WaitForLinkThreads());
     }
 
@@ -213,6 +260,10 @@ private slots:
         VaCommTesting::SetClosePause(0);
         p.port.Close();
 
+        // Closing put back the settings found; another program leaves the line at 9600.
+        t.c_cflag = (t.c_cflag & ~CBAUD) | B9600;
+        t.c_ospeed = t.c_ispeed = 9600;
+        QCOMPARE(::ioctl(p.pty.slave, TCSETS2, &t), 0);
         p.port.SetUpdateDCB(false);
         p.port.Open();
         p.port.SetBaudrate(br115200);

@@ -2,6 +2,7 @@
 // transmit queue, and a line that hangs up.
 #include "base/CoreApplication.h"
 #include "base/ErrorReport.h"
+#include "comm/TransmitQueue.h"
 #include "tests/comm/CommTestHelpers.h"
 
 #include <QElapsedTimer>
@@ -254,16 +255,63 @@ private slots:
         p.port.Close();
     }
 
-    void firstClearQueueGivesUpAfterTwoSecondsWhileThreadNotifies() {
+    void purgeWhileTheWriteThreadNotifies_data() {
+        QTest::addColumn<bool>("fromOtherThread");
+        // The frame protocol's case: the purge comes from the user-interface thread, which
+        // the write thread is waiting for. It needs no answer.
+        QTest::newRow("from the thread it waits for") << false;
+        // Here no answer can come while the user-interface thread is blocked.
+        QTest::newRow("from another thread") << true;
+    }
+    void purgeWhileTheWriteThreadNotifies() {
+        QFETCH(bool, fromOtherThread);
         PortOnPty p;
+        QString message;
+        qint64 took = -1;
+        int calls = 0;
+        // Inside the "queue empty" notification the write thread certainly waits for this
+        // thread; what is written meanwhile stays queued.
+        p.port.OnTxEmpty = [&](QObject*) {
+            if (calls++ != 0)
+                return;
+            QCOMPARE(p.port.WriteBuf("def", 3), 3);
+            QElapsedTimer t;
+            t.start();
+            auto purge = [&] {
+                try {
+                    p.port.PurgeReadWrite();
+                } catch (const EVaCommError& e) {
+                    message = e.Message();
+                }
+            };
+            if (fromOtherThread)
+                std::thread(purge).join();
+            else
+                purge();
+            took = t.elapsed();
+        };
+        p.port.SetMonitorEvents({ceRxChar, ceTxEmpty});
         p.port.Open();
-        QVERIFY(p.port.WriteBuf("abc", 3) == 3);
-        QThread::msleep(100); // the thread drained and now waits to notify
-        QElapsedTimer t;
-        t.start();
-        p.port.PurgeReadWrite();
-        const qint64 took = t.elapsed();
-        QVERIFY2(took >= 1900 && took < 3000, qPrintable(QString::number(took)));
+        QCOMPARE(p.port.WriteBuf("abc", 3), 3);
+        QTRY_VERIFY(took >= 0);
+        if (fromOtherThread) {
+            QVERIFY2(took >= TTransmitQueue::ClearAcknowledgeMs - 100,
+                     qPrintable(QString::number(took)));
+            QCOMPARE(message, QString("Error clearing buffers (110), Connection timed out"));
+        } else {
+            QVERIFY2(took < 1000, qPrintable(QString::number(took)));
+            QCOMPARE(message, QString());
+        }
+        // A purge that failed left the queue as it was; one that worked emptied it.
+        QCOMPARE(p.port.WriteBuf("ghi", 3), 3);
+        const QByteArray expected = fromOtherThread ? "abcdefghi" : "abcghi";
+        QByteArray got;
+        QDeadlineTimer deadline(5000);
+        while (got.size() < expected.size() && !deadline.hasExpired()) {
+            QCoreApplication::processEvents();
+            got += p.pty.receive(int(expected.size() - got.size()), 10);
+        }
+        QCOMPARE(got, expected);
         p.port.Close();
     }
 

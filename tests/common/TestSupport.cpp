@@ -16,6 +16,8 @@
 #include <malloc.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -197,6 +199,56 @@ int RunUnprivileged(const std::function<int()>& body) {
     if (!WIFEXITED(status) || WEXITSTATUS(status) == 255)
         return -1;
     return WEXITSTATUS(status);
+}
+
+TLineState LineStateOf(int Fd) {
+    TLineState state;
+    termios tio{};
+    int exclusive = 0;
+    if (Fd < 0 || ::tcgetattr(Fd, &tio) != 0 || ::ioctl(Fd, TIOCGEXCL, &exclusive) != 0)
+        return state;
+    state.valid = true;
+    state.speed = unsigned(::cfgetospeed(&tio));
+    state.exclusive = exclusive != 0;
+    return state;
+}
+
+TForeignHolder::TForeignHolder(const QString& Path, unsigned Speed, bool Exclusive) {
+    fd = ::open(QFile::encodeName(Path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    termios tio{};
+    bool ok = ::tcgetattr(fd, &tio) == 0;
+    if (ok) {
+        ::cfmakeraw(&tio);
+        ok = ::cfsetspeed(&tio, speed_t(Speed)) == 0 && ::tcsetattr(fd, TCSANOW, &tio) == 0;
+    }
+    if (ok && Exclusive)
+        ok = ::ioctl(fd, TIOCEXCL) == 0;
+    if (!ok) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+TForeignHolder::~TForeignHolder() {
+    if (fd < 0)
+        return;
+    ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
+}
+
+int UnprivilegedOpenError(const QString& Path) {
+    const QByteArray path = QFile::encodeName(Path);
+    if (::chmod(path.constData(), 0666) != 0)
+        return -1;
+    return RunUnprivileged([&path] {
+        const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            return errno;
+        ::close(fd);
+        return 0;
+    });
 }
 
 int RunChildProcess(const QString& Program, const QStringList& Args,

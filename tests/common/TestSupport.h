@@ -116,6 +116,41 @@ int RunUnprivileged(const std::function<int()>& body);
 // True when RunUnprivileged drops to UnprivilegedUid.
 bool RunsAsRoot();
 
+// A terminal as another program holding it sees it: its output speed (a B* constant of
+// <termios.h>) and whether it is exclusive (TIOCEXCL, which belongs to the terminal).
+struct TLineState {
+    bool valid = false;
+    unsigned speed = 0;
+    bool exclusive = false;
+    bool operator==(const TLineState&) const = default;
+};
+TLineState LineStateOf(int Fd);
+// How QCOMPARE shows it.
+inline char* toString(const TLineState& State) {
+    return qstrdup(QByteArray(State.valid ? "speed " + QByteArray::number(State.speed, 8) +
+                                                (State.exclusive ? ", exclusive" : ", shared")
+                                          : QByteArray("unreadable"))
+                       .constData());
+}
+
+// Another program's hold on a terminal: its own descriptor, raw at Speed (B*), made
+// exclusive when asked. Closing clears what it set.
+class TForeignHolder {
+public:
+    TForeignHolder(const QString& Path, unsigned Speed, bool Exclusive);
+    ~TForeignHolder();
+    TForeignHolder(const TForeignHolder&) = delete;
+    TForeignHolder& operator=(const TForeignHolder&) = delete;
+    bool ok() const { return fd >= 0; }
+    TLineState state() const { return LineStateOf(fd); }
+    int fd = -1;
+};
+
+// 0 when an unprivileged user (see RunUnprivileged) can open the terminal at Path now,
+// else the errno of the refusal (EBUSY while it is exclusive), -1 when the child failed.
+// Opens Path's permission bits to everyone first: root's terminals are its own.
+int UnprivilegedOpenError(const QString& Path);
+
 // Runs Program with Args and the extra environment entries ("NAME=value") added, and
 // collects its standard output and error in Output. Returns its exit code, or -1 when it
 // was killed, could not start or outlived TimeoutMs. Uses fork and exec, not QProcess:

@@ -26,7 +26,7 @@ public:
 
     // A USB adapter on the usb-serial bus, with its by-id link (relative, as udev makes it).
     void addUsbPort(const QString& name, const QString& target, const QString& byId) {
-        const QString usb = QStringLiteral("sys/devices/pci0000:00/0000:00:14.0/usb1/1-1");
+        const QString usb = usbDevice();
         write(usb + QStringLiteral("/idVendor"), "0403");
         write(usb + QStringLiteral("/idProduct"), "6001");
         write(usb + QStringLiteral("/manufacturer"), "FTDI");
@@ -41,6 +41,14 @@ public:
         addDevice(name, target);
         if (!byId.isEmpty())
             link(QStringLiteral("dev/serial/by-id/") + byId, QStringLiteral("../../") + name);
+    }
+
+    // Replaces what the adapter reports (idVendor, product, serial, ...); empty removes it.
+    void setUsbAttribute(const QString& attribute, const QByteArray& value) const {
+        const QString path = usbDevice() + u'/' + attribute;
+        QFile::remove(root(path));
+        if (!value.isEmpty())
+            write(path, value);
     }
 
     // A built-in 8250 port; uartType 0 is the kernel's "no UART here".
@@ -85,6 +93,9 @@ public:
     }
 
 private:
+    static QString usbDevice() {
+        return QStringLiteral("sys/devices/pci0000:00/0000:00:14.0/usb1/1-1");
+    }
     void mkdir(const QString& sub) const { QDir().mkpath(root(sub)); }
     void write(const QString& sub, const QByteArray& text) const {
         QDir().mkpath(QFileInfo(root(sub)).path());

@@ -12,8 +12,11 @@
 #include <QtTest>
 
 #include <atomic>
+#include <cerrno>
 #include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -43,6 +46,35 @@ Run RunTool(const QStringList& args, const QProcessEnvironment& env,
     r.out = QString::fromUtf8(p.readAllStandardOutput());
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
+}
+
+const QFile::Permissions Reachable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                     QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                     QFile::ExeOther;
+
+// The build tree may lie in a folder only its owner can enter: a copy of the helper in a
+// folder an unprivileged user can reach.
+QString ReachableCopy(const QTemporaryDir& binDir) {
+    const QString program = binDir.filePath(QStringLiteral("vendrik-port"));
+    if (!QFile::setPermissions(binDir.path(), Reachable) ||
+        !QFile::copy(QStringLiteral(VENDRIK_PORT_BIN), program) ||
+        !QFile::setPermissions(program, Reachable))
+        return {};
+    return program;
+}
+
+void BecomeNobody() {
+    // nobody:nogroup, with no supplementary groups
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+        ::_exit(99);
+}
+
+// Control characters that would act on a terminal.
+bool HasTerminalControls(const QString& text) {
+    for (const QChar c : text)
+        if (c == u'\x1b' || c == u'\x07' || c == u'\x9b')
+            return true;
+    return false;
 }
 
 QString LinkOf(const TempConfigHome& home, int n) {
@@ -123,7 +155,16 @@ private slots:
     void mapAndUnmapLeaveAForeignFileAlone();
     void checkDiagnoses_data();
     void checkDiagnoses();
-    void checkNamesTheProcessHoldingThePort();
+    void checkLeavesAPortAnotherProgramHoldsAsFound_data();
+    void checkLeavesAPortAnotherProgramHoldsAsFound();
+    void checkOpensAPortNobodyHolds();
+    void namesFromTheSystemArePrintedHarmless();
+    void udevRuleMatchesTheAdapter_data();
+    void udevRuleMatchesTheAdapter();
+    void udevRefusesWhatNoRuleFits_data();
+    void udevRefusesWhatNoRuleFits();
+    void udevInstallWritesTheRuleAndAppliesIt_data();
+    void udevInstallWritesTheRuleAndAppliesIt();
     void checkExplainsPermissionToAnUnprivilegedUser();
     void loopback_data();
     void loopback();
@@ -132,8 +173,8 @@ private slots:
 void tst_VendrikPort::helpListsCommandsAndExitCodes() {
     const Run r = RunTool({QStringLiteral("--help")}, QProcessEnvironment::systemEnvironment());
     QCOMPARE(r.code, 0);
-    for (const char* word :
-         {"list", "map N", "unmap N", "check N", "loopback N", "Коды завершения"})
+    for (const char* word : {"list", "map N", "unmap N", "check N", "udev N [--install]", "uaccess",
+                             "loopback N", "Коды завершения"})
         QVERIFY2(r.out.contains(QString::fromUtf8(word)), word);
 }
 
@@ -150,6 +191,8 @@ void tst_VendrikPort::refusesBadCommandLines_data() {
     QTest::newRow("map without device") << QStringList{"map", "1"};
     QTest::newRow("unmap 0") << QStringList{"unmap", "0"};
     QTest::newRow("list with argument") << QStringList{"list", "1"};
+    QTest::newRow("udev without number") << QStringList{"udev", "--install"};
+    QTest::newRow("udev 9") << QStringList{"udev", "9"};
 }
 
 void tst_VendrikPort::refusesBadCommandLines() {
@@ -339,38 +382,276 @@ void tst_VendrikPort::checkDiagnoses() {
     QVERIFY(usb.drain(0).isEmpty());
 }
 
-void tst_VendrikPort::checkNamesTheProcessHoldingThePort() {
+void tst_VendrikPort::checkLeavesAPortAnotherProgramHoldsAsFound_data() {
+    QTest::addColumn<bool>("exclusive"); // the other program made the terminal exclusive
+    QTest::addColumn<bool>("hidden");    // the check cannot see the other program
+    QTest::newRow("held, shared") << false << false;
+    QTest::newRow("held exclusively") << true << false;
+    // Not seen, so opened: closed again with the line as it was.
+    QTest::newRow("held where the check cannot see it") << false << true;
+    QTest::newRow("held exclusively where the check cannot see it") << true << true;
+}
+
+void tst_VendrikPort::checkLeavesAPortAnotherProgramHoldsAsFound() {
+    QFETCH(bool, exclusive);
+    QFETCH(bool, hidden);
+    if (exclusive && hidden && !RunsAsRoot())
+        QSKIP("only root opens a terminal another program made exclusive");
     PtyPair pty;
     QVERIFY(pty.ok());
+    pty.closeSlave();
     TempConfigHome home;
     QVERIFY(home.linkComPort(1, pty.slavePath));
-    const QString self = QStringLiteral("(pid %1)").arg(QCoreApplication::applicationPid());
-    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    FakeSystem sys; // its empty /proc hides every process
+    const QProcessEnvironment env =
+        hidden ? sys.environment(true) : QProcessEnvironment::systemEnvironment();
+    TForeignHolder other(pty.slavePath, B2400, exclusive);
+    QVERIFY(other.ok());
+    const TLineState found = other.state();
+    // Bytes waiting for the other program: an opening would flush them.
+    QVERIFY(pty.send("waiting"));
+    QTRY_VERIFY(::poll(std::array{pollfd{other.fd, POLLIN, 0}}.data(), 1, 0) == 1);
 
-    // Held open without exclusivity (the test's own slave side): opens, but not alone.
-    Run r = RunTool({"check", "1"}, env);
-    QCOMPARE(r.code, 1);
-    QVERIFY2(r.out.contains(QStringLiteral("держит открытым и другая программа")) &&
-                 r.out.contains(self),
-             qPrintable(r.out));
-
-    // Held exclusively, as the program holds it: busy, and by whom.
-    TSerialDevice holder;
-    QVERIFY(holder.Open(pty.slavePath));
-    r = RunTool({"check", "1"}, env);
-    QCOMPARE(r.code, 1);
-    if (::geteuid() == 0)
+    const Run r = RunTool({"check", "1"}, env);
+    if (hidden) {
+        QVERIFY2(r.code == 0 && r.out.contains(QStringLiteral("порт в порядке")),
+                 qPrintable(r.out + r.err));
+    } else {
+        const QString self = QStringLiteral("(pid %1)").arg(QCoreApplication::applicationPid());
+        QCOMPARE(r.code, 1);
         QVERIFY2(
-            r.out.contains(QStringLiteral("порт занят: его держит")) && r.out.contains(self) &&
+            r.out.contains(QStringLiteral("держит открытым другая программа")) &&
+                r.out.contains(self) && r.out.contains(QStringLiteral("не открывала")) &&
                 r.out.contains(QStringLiteral("kill %1").arg(QCoreApplication::applicationPid())),
             qPrintable(r.out));
-    else
-        QVERIFY2(r.out.contains(QStringLiteral("порт занят")), qPrintable(r.out));
+        char buf[16] = {};
+        QCOMPARE(::read(other.fd, buf, sizeof buf), ssize_t(7));
+        QCOMPARE(QByteArray(buf, 7), QByteArray("waiting"));
+    }
+    QCOMPARE(other.state(), found);
+    QCOMPARE(UnprivilegedOpenError(pty.slavePath), exclusive ? EBUSY : 0);
+    QVERIFY(pty.drain(0).isEmpty()); // nothing sent
+}
 
-    holder.Close();
+void tst_VendrikPort::checkOpensAPortNobodyHolds() {
+    PtyPair pty;
+    QVERIFY(pty.ok());
     pty.closeSlave();
-    r = RunTool({"check", "1"}, env);
-    QCOMPARE(r.code, 0);
+    TempConfigHome home;
+    QVERIFY(home.linkComPort(1, pty.slavePath));
+    const Run r = RunTool({"check", "1"}, QProcessEnvironment::systemEnvironment());
+    QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
+    // Held exclusively by the program (which locks it too): busy.
+    TSerialDevice holder;
+    QVERIFY(holder.Open(pty.slavePath));
+    const Run busy = RunTool({"check", "1"}, QProcessEnvironment::systemEnvironment());
+    QCOMPARE(busy.code, 1);
+    QVERIFY2(busy.out.contains(QStringLiteral("(pid %1)").arg(QCoreApplication::applicationPid())),
+             qPrintable(busy.out));
+}
+
+void tst_VendrikPort::namesFromTheSystemArePrintedHarmless() {
+    PtyPair pty;
+    QVERIFY(pty.ok());
+    FakeSystem sys;
+    sys.addUsbPort(QStringLiteral("ttyUSB0"), pty.slavePath, QStringLiteral("usb-x-if00"));
+    sys.setUsbAttribute(QStringLiteral("product"), "Evil\x1b]0;owned\x07\x1b[2J\xc2\x9b"
+                                                   "31m");
+    sys.setUsbAttribute(QStringLiteral("manufacturer"), "Завод\x1b[5m");
+    sys.addProcess(4343, QStringLiteral("term\x1b[8m\x07"), {pty.slavePath});
+    TempConfigHome home;
+    QVERIFY(home.linkComPort(1, sys.dev(QStringLiteral("ttyUSB0"))));
+
+    struct TCase {
+        QStringList args;
+        QString shown;
+    };
+    for (const TCase& c :
+         {TCase{{"list"}, QStringLiteral("Завод\\e[5m Evil\\e]0;owned\\x07\\e[2J\\x9b31m")},
+          TCase{{"udev", "1"}, QStringLiteral("Завод\\e[5m Evil\\e]0;owned\\x07\\e[2J")},
+          TCase{{"check", "1"}, QStringLiteral("term\\e[8m\\x07 (pid 4343)")}}) {
+        const Run r = RunTool(c.args, sys.environment(true));
+        QVERIFY2(r.out.contains(c.shown), qPrintable(c.args.join(u' ') + u'\n' + r.out + r.err));
+        QVERIFY2(!HasTerminalControls(r.out + r.err), qPrintable(c.args.join(u' ')));
+    }
+}
+
+void tst_VendrikPort::udevRuleMatchesTheAdapter_data() {
+    QTest::addColumn<QByteArray>("serial");
+    QTest::addColumn<QString>("match");
+    QTest::newRow("with a serial number")
+        << QByteArray("A50285BI")
+        << R"(SUBSYSTEM=="tty", ATTRS{idVendor}=="0403", ATTRS{idProduct}=="6001", )"
+           R"(ATTRS{serial}=="A50285BI", TAG+="uaccess", ENV{ID_MM_DEVICE_IGNORE}="1")";
+    QTest::newRow("without one")
+        << QByteArray()
+        << R"(SUBSYSTEM=="tty", ATTRS{idVendor}=="0403", ATTRS{idProduct}=="6001", )"
+           R"(TAG+="uaccess", ENV{ID_MM_DEVICE_IGNORE}="1")";
+}
+
+void tst_VendrikPort::udevRuleMatchesTheAdapter() {
+    QFETCH(QByteArray, serial);
+    QFETCH(QString, match);
+    PtyPair pty;
+    QVERIFY(pty.ok());
+    FakeSystem sys;
+    const QString byId = QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    sys.addUsbPort(QStringLiteral("ttyUSB0"), pty.slavePath, byId);
+    sys.setUsbAttribute(QStringLiteral("serial"), serial);
+    TempConfigHome home;
+    QVERIFY(home.linkComPort(3, sys.dev(QStringLiteral("serial/by-id/") + byId)));
+    const Run r = RunTool({"udev", "3"}, sys.environment(true));
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QStringList rules;
+    for (const QString& line : r.out.split(u'\n', Qt::SkipEmptyParts))
+        if (!line.startsWith(u'#'))
+            rules.append(line);
+    QCOMPARE(rules, QStringList{match});
+    QVERIFY2(r.out.startsWith(QStringLiteral("# vendrik-port udev 3: COM3 — FTDI FT232R USB UART")),
+             qPrintable(r.out));
+    QCOMPARE(r.out.contains(QStringLiteral("подходит каждому адаптеру 0403:6001")),
+             serial.isEmpty());
+}
+
+void tst_VendrikPort::udevRefusesWhatNoRuleFits_data() {
+    QTest::addColumn<int>("com");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("built-in port") << 1 << "встроенный порт";
+    QTest::newRow("built-in port without a UART") << 2 << "встроенный порт";
+    QTest::newRow("pseudo-terminal") << 3 << "псевдотерминал";
+    QTest::newRow("pseudo-terminal under /dev/pts") << 4 << "псевдотерминал";
+    QTest::newRow("nothing there") << 5 << "устройства нет";
+    QTest::newRow("not a terminal") << 6 << "не последовательный порт";
+    QTest::newRow("serial number udev cannot compare") << 7 << "udev не сравнит точно";
+    QTest::newRow("adapter without USB identity") << 8 << "код изготовителя и изделия";
+}
+
+void tst_VendrikPort::udevRefusesWhatNoRuleFits() {
+    QFETCH(int, com);
+    QFETCH(QString, says);
+    PtyPair uart, none, usb, pts;
+    QVERIFY(uart.ok() && none.ok() && usb.ok() && pts.ok());
+    FakeSystem sys;
+    sys.addUartPort(QStringLiteral("ttyS0"), 4, uart.slavePath);
+    sys.addUartPort(QStringLiteral("ttyS1"), 0, none.slavePath);
+    sys.addDevice(QStringLiteral("pts/7"), pts.slavePath);
+    sys.addDevice(QStringLiteral("notes"), QStringLiteral("file"));
+    sys.addUsbPort(QStringLiteral("ttyUSB0"), usb.slavePath, QStringLiteral("usb-x-if00"));
+    if (com == 7)
+        sys.setUsbAttribute(QStringLiteral("serial"), "A5*\"X");
+    if (com == 8)
+        sys.setUsbAttribute(QStringLiteral("idProduct"), {});
+    TempConfigHome home;
+    QVERIFY(home.linkComPort(1, sys.dev(QStringLiteral("ttyS0"))));
+    QVERIFY(home.linkComPort(2, sys.dev(QStringLiteral("ttyS1"))));
+    QVERIFY(home.linkComPort(3, pts.slavePath));
+    QVERIFY(home.linkComPort(4, sys.dev(QStringLiteral("pts/7"))));
+    QVERIFY(home.linkComPort(5, sys.dev(QStringLiteral("ttyUSB9"))));
+    QVERIFY(home.linkComPort(6, sys.dev(QStringLiteral("notes"))));
+    QVERIFY(home.linkComPort(7, sys.dev(QStringLiteral("ttyUSB0"))));
+    QVERIFY(home.linkComPort(8, sys.dev(QStringLiteral("ttyUSB0"))));
+    QTemporaryDir rules;
+    QProcessEnvironment env = sys.environment(true);
+    env.insert(QStringLiteral("VENDRIK_UDEV_RULES_DIR"), rules.path());
+    for (const QStringList& args :
+         {QStringList{"udev", QString::number(com)}, {"udev", QString::number(com), "--install"}}) {
+        const Run r = RunTool(args, env);
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY2(r.err.startsWith(QStringLiteral("vendrik-port: COM%1").arg(com)) &&
+                     r.err.contains(says),
+                 qPrintable(r.err));
+        QCOMPARE(QDir(rules.path()).entryList(QDir::Files), QStringList());
+    }
+}
+
+void tst_VendrikPort::udevInstallWritesTheRuleAndAppliesIt_data() {
+    QTest::addColumn<bool>("unprivileged"); // through sudo
+    QTest::addColumn<bool>("udevadmFails");
+    QTest::newRow("as this user") << false << false;
+    QTest::newRow("as an ordinary user, through sudo") << true << false;
+    QTest::newRow("udevadm refuses") << false << true;
+}
+
+void tst_VendrikPort::udevInstallWritesTheRuleAndAppliesIt() {
+    QFETCH(bool, unprivileged);
+    QFETCH(bool, udevadmFails);
+    if (unprivileged && !RunsAsRoot())
+        QSKIP("needs root to run the helper as another user");
+    PtyPair pty;
+    QVERIFY(pty.ok());
+    FakeSystem sys;
+    sys.addUsbPort(QStringLiteral("ttyUSB0"), pty.slavePath, QStringLiteral("usb-x-if00"));
+    TempConfigHome home;
+    QVERIFY(home.linkComPort(2, sys.dev(QStringLiteral("ttyUSB0"))));
+    // Stand-ins for sudo (which runs what follows it, as it is) and udevadm, both logging.
+    QTemporaryDir bin, rules, logDir;
+    const QString log = logDir.filePath(QStringLiteral("commands"));
+    auto script = [&](const char* name, const QByteArray& body) {
+        QFile f(bin.filePath(QString::fromLatin1(name)));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\necho \"" + QByteArray(name) + " $*\" >> \"$COMMAND_LOG\"\n" + body);
+        f.close();
+        QVERIFY(f.setPermissions(Reachable));
+    };
+    script("sudo", "exec \"$@\"\n");
+    script("udevadm", udevadmFails ? "exit 1\n" : "exit 0\n");
+    QProcessEnvironment env = sys.environment(true);
+    env.insert(QStringLiteral("VENDRIK_UDEV_RULES_DIR"), rules.path());
+    env.insert(QStringLiteral("COMMAND_LOG"), log);
+    env.insert(QStringLiteral("PATH"), bin.path() + u':' + env.value(QStringLiteral("PATH")));
+
+    const Run shown = RunTool({"udev", "2"}, env);
+    QCOMPARE(shown.code, 0);
+    QString program = QStringLiteral(VENDRIK_PORT_BIN);
+    QTemporaryDir copyDir;
+    std::function<void()> setup;
+    if (unprivileged) {
+        for (const QString& d : {home.path(), home.vendrikDir(),
+                                 home.vendrikDir() + QStringLiteral("/dosdevices"), bin.path()})
+            QVERIFY(QFile::setPermissions(d, Reachable));
+        QVERIFY(::chmod(QFile::encodeName(sys.root()).constData(), 0755) == 0);
+        QVERIFY(::chmod(QFile::encodeName(rules.path()).constData(), 0777) == 0);
+        QVERIFY(::chmod(QFile::encodeName(logDir.path()).constData(), 0777) == 0);
+        program = ReachableCopy(copyDir);
+        QVERIFY(!program.isEmpty());
+        setup = BecomeNobody;
+    }
+    const Run r = RunTool({"udev", "2", "--install"}, env, setup, program);
+    const bool viaSudo = unprivileged || !RunsAsRoot();
+    const QString path = rules.filePath(QStringLiteral("70-vendrik-com2.rules"));
+    QCOMPARE(ReadWholeFile(path), shown.out.toUtf8());
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, mode_t(0644));
+    // sudo's own line, then that of the stand-in it ran; the temporary's name varies.
+    QStringList ran = QString::fromUtf8(ReadWholeFile(log)).split(u'\n', Qt::SkipEmptyParts);
+    if (viaSudo && !ran.isEmpty() && ran.first().startsWith(QStringLiteral("sudo install ")) &&
+        ran.first().endsWith(u' ' + path))
+        ran.first() = QStringLiteral("sudo install -m 0644 TEMPORARY ") + path;
+    QStringList expected;
+    auto asRoot = [&](const QString& command) {
+        if (viaSudo)
+            expected << QStringLiteral("sudo ") + command;
+        expected << command;
+    };
+    if (viaSudo)
+        expected << QStringLiteral("sudo install -m 0644 TEMPORARY ") + path;
+    asRoot(QStringLiteral("udevadm control --reload"));
+    if (!udevadmFails)
+        asRoot(QStringLiteral(
+            "udevadm trigger --action=change --subsystem-match=tty --sysname-match=ttyUSB0"));
+    QCOMPARE(ran, expected);
+    const QString sudo = viaSudo ? QStringLiteral("sudo ") : QString();
+    if (udevadmFails) {
+        QCOMPARE(r.code, 3);
+        QVERIFY2(r.err.contains(QStringLiteral("не удалось выполнить: ") + sudo +
+                                QStringLiteral("udevadm control --reload")),
+                 qPrintable(r.err));
+    } else {
+        QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
+        QVERIFY(r.out.contains(QStringLiteral("Правило записано: ") + path));
+    }
 }
 
 void tst_VendrikPort::checkExplainsPermissionToAnUnprivilegedUser() {
@@ -383,34 +664,17 @@ void tst_VendrikPort::checkExplainsPermissionToAnUnprivilegedUser() {
     // The unprivileged user must reach the link, not the terminal.
     for (const QString& d :
          {home.path(), home.vendrikDir(), home.vendrikDir() + QStringLiteral("/dosdevices")})
-        QFile::setPermissions(d, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                     QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                                     QFile::ExeOther);
+        QFile::setPermissions(d, Reachable);
     QVERIFY(QFile::setPermissions(pty.slavePath, QFile::ReadOwner | QFile::WriteOwner |
                                                      QFile::ReadGroup | QFile::WriteGroup));
     const QString group = QFileInfo(pty.slavePath).group();
     QVERIFY(!group.isEmpty());
 
-    // The build tree may lie in a folder only its owner can enter: run a copy from one
-    // the unprivileged user can reach.
     QTemporaryDir binDir;
-    QVERIFY(binDir.isValid());
-    const QFile::Permissions reachable = QFile::ReadOwner | QFile::WriteOwner |
-                                         QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup |
-                                         QFile::ReadOther | QFile::ExeOther;
-    QVERIFY(QFile::setPermissions(binDir.path(), reachable));
-    const QString program = binDir.filePath(QStringLiteral("vendrik-port"));
-    QVERIFY(QFile::copy(QStringLiteral(VENDRIK_PORT_BIN), program));
-    QVERIFY(QFile::setPermissions(program, reachable));
-
-    const Run r = RunTool(
-        {"check", "1"}, QProcessEnvironment::systemEnvironment(),
-        [] {
-            // nobody:nogroup, with no supplementary groups
-            if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
-                ::_exit(99);
-        },
-        program);
+    const QString program = ReachableCopy(binDir);
+    QVERIFY(!program.isEmpty());
+    const Run r =
+        RunTool({"check", "1"}, QProcessEnvironment::systemEnvironment(), BecomeNobody, program);
     QCOMPARE(r.code, 1);
     QVERIFY2(r.out.contains(QStringLiteral("нет прав на открытие")), qPrintable(r.out + r.err));
     QVERIFY2(r.out.contains(QStringLiteral("sudo adduser nobody %1").arg(group)),

@@ -1,6 +1,7 @@
 // meldor2-sim: a simulated Мелдор-2 on a pseudo-terminal, to run the programmer against
 // by hand. See --help.
 
+#include "platform/VisibleText.h"
 #include "tools/simdevice/SimDevice.h"
 
 #include <QCommandLineParser>
@@ -123,7 +124,7 @@ int main(int argc, char** argv) {
     parser.process(app);
 
     auto die = [](const QString& msg) {
-        std::fprintf(stderr, "meldor2-sim: %s\n", qPrintable(msg));
+        std::fprintf(stderr, "meldor2-sim: %s\n", VisibleText(msg).toUtf8().constData());
         return 2;
     };
 
@@ -163,7 +164,8 @@ int main(int argc, char** argv) {
             return die(QStringLiteral("can't open %1").arg(parser.value(logOpt)));
     }
     config.log = [logFile](const QByteArray& line) {
-        std::fprintf(logFile, "%s\n", line.constData());
+        // File and device names reach the log: shown harmless wherever it is read.
+        std::fprintf(logFile, "%s\n", VisibleText(QByteArrayView(line)).toUtf8().constData());
         std::fflush(logFile);
     };
 
@@ -192,12 +194,13 @@ int main(int argc, char** argv) {
             return die(QStringLiteral("--com must be 1 or more"));
         if (!sim::LinkComPort(com, device.slavePath(), &error))
             return die(error);
-        std::fprintf(stderr, "meldor2-sim: COM%d -> %s\n", com, qPrintable(device.slavePath()));
+        std::fprintf(stderr, "meldor2-sim: COM%d -> %s\n", com,
+                     VisibleText(device.slavePath()).toUtf8().constData());
     }
     std::fprintf(stderr,
                  "meldor2-sim: device on %s; Enter switches on, h+Enter hangs up, "
                  "Ctrl+C stops\n",
-                 qPrintable(device.slavePath()));
+                 VisibleText(device.slavePath()).toUtf8().constData());
 
     bool stdinOpen = true;
     for (;;) {

@@ -25,9 +25,21 @@ QString ModeText(unsigned mode) {
     return text;
 }
 
-const QString ModemManagerFix = QStringLiteral(
-    "отключите его (sudo systemctl disable --now ModemManager) или запретите ему трогать "
-    "адаптер правилом udev с ENV{ID_MM_DEVICE_IGNORE}=\"1\"");
+QString ModemManagerFix(int Number) {
+    return QStringLiteral("запретите ему трогать адаптер правилом udev (vendrik-port udev %1 "
+                          "--install) или отключите его (sudo systemctl disable --now "
+                          "ModemManager)")
+        .arg(Number);
+}
+
+// Access through the logged-in session instead of a group: only for a USB adapter.
+QString UaccessHint(const TPortFacts& f) {
+    if (!f.usb)
+        return {};
+    return QStringLiteral(" Без группы и без нового входа: vendrik-port udev %1 --install "
+                          "(правило udev откроет адаптер вошедшему пользователю).")
+        .arg(f.number);
+}
 } // namespace
 
 TDiagnosis Diagnose(const TPortFacts& f) {
@@ -37,17 +49,13 @@ TDiagnosis Diagnose(const TPortFacts& f) {
         QStringLiteral("vendrik-port list, затем vendrik-port map %1 УСТРОЙСТВО").arg(f.number);
     switch (f.outcome) {
     case TOpenOutcome::Opened:
-        if (!f.holders.isEmpty())
-            return {false, QStringLiteral("%1: порт открывается, но его держит открытым и другая "
-                                          "программа: %2; закройте её, иначе она помешает обмену.")
-                               .arg(where, Holders(f.holders))};
         if (f.usb && f.modemManager.pid != 0)
             return {false, QStringLiteral("%1: порт открывается, но запущен ModemManager (pid %2), "
                                           "который опрашивает новые USB-порты и может слать в "
                                           "прибор свои команды: %3.")
                                .arg(where)
                                .arg(f.modemManager.pid)
-                               .arg(ModemManagerFix)};
+                               .arg(ModemManagerFix(f.number))};
         return {
             true,
             QStringLiteral("%1: порт в порядке, открывается монопольно на 57600 8N1.").arg(where)};
@@ -69,18 +77,19 @@ TDiagnosis Diagnose(const TPortFacts& f) {
             return {false, QStringLiteral("%1: нет прав на открытие, хотя вы (%2) в группе %3: у "
                                           "группы нет прав на чтение и запись (%4); права "
                                           "устройству выдаёт правило udev, спросите "
-                                          "администратора.")
-                               .arg(where, f.user, group, ModeText(f.mode))};
+                                          "администратора.%5")
+                               .arg(where, f.user, group, ModeText(f.mode), UaccessHint(f))};
         if (f.accountInGroup)
             return {false, QStringLiteral("%1: нет прав на открытие; устройство принадлежит группе "
                                           "%2, вы (%3) в неё уже добавлены, но этот сеанс начат "
-                                          "раньше: выйдите из системы и войдите снова.")
-                               .arg(where, group, f.user)};
+                                          "раньше: выйдите из системы и войдите снова.%4")
+                               .arg(where, group, f.user, UaccessHint(f))};
         return {false, QStringLiteral("%1: нет прав на открытие; устройство принадлежит группе %2, "
                                       "а вы (%3) в неё не входите: выполните sudo adduser %3 %2 "
-                                      "и войдите в систему заново.")
-                           .arg(where, group, f.user)};
+                                      "и войдите в систему заново.%4")
+                           .arg(where, group, f.user, UaccessHint(f))};
     }
+    case TOpenOutcome::HeldElsewhere:
     case TOpenOutcome::Busy:
         if (f.holders.size() == 1 && f.holders.first().name == u"ModemManager")
             return {false,
@@ -88,7 +97,14 @@ TDiagnosis Diagnose(const TPortFacts& f) {
                                    "USB-порты: подождите полминуты и повторите или %3.")
                         .arg(where)
                         .arg(f.holders.first().pid)
-                        .arg(ModemManagerFix)};
+                        .arg(ModemManagerFix(f.number))};
+        if (f.outcome == TOpenOutcome::HeldElsewhere)
+            return {false, QStringLiteral("%1: порт держит открытым другая программа: %2; "
+                                          "проверка его не открывала, чтобы ничего ей не "
+                                          "сбить. Закройте эту программу (или завершите её: "
+                                          "kill %3) и повторите.")
+                               .arg(where, Holders(f.holders))
+                               .arg(f.holders.first().pid)};
         if (!f.holders.isEmpty())
             return {false, QStringLiteral("%1: порт занят: его держит %2; закройте эту программу "
                                           "(или завершите её: kill %3).")

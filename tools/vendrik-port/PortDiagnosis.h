@@ -16,6 +16,7 @@ enum class TOpenOutcome {
     Busy,
     NotATerminal,
     SettingsRefused, // opened, but 57600 8N1 was not accepted
+    HeldElsewhere,   // another program has it open: not opened, so nothing of it changed
     OtherError,
 };
 

@@ -83,14 +83,21 @@ TPortFacts ProbePort(int Number) {
     TSerialPort port;
     facts.usb =
         TtyKindOf(QFileInfo(mapping.node).fileName(), &port) == TTtyKind::Serial && port.usb;
-    {
+    facts.allProcessesVisible = CurrentUid() == 0;
+    // Looked for before opening: an opening would flush the other program's queues and
+    // could change its line for as long as the check holds the port.
+    if (mapping.present)
+        facts.holders = DeviceHolders(facts.target);
+    if (!facts.holders.isEmpty()) {
+        facts.outcome = TOpenOutcome::HeldElsewhere;
+    } else {
         TSerialDevice device;
         OpenLikeProgram(device, facts);
-    } // closed here, before anyone else is looked for
-    if (facts.outcome == TOpenOutcome::Opened || facts.outcome == TOpenOutcome::Busy) {
+    } // closed here, the line as found, before anyone else is looked for
+    if (facts.outcome == TOpenOutcome::Busy)
         facts.holders = DeviceHolders(facts.target);
-        facts.allProcessesVisible = CurrentUid() == 0;
+    if (facts.outcome == TOpenOutcome::Opened || facts.outcome == TOpenOutcome::Busy ||
+        facts.outcome == TOpenOutcome::HeldElsewhere)
         facts.modemManager = RunningProcess(QStringLiteral("ModemManager"));
-    }
     return facts;
 }

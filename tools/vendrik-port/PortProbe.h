@@ -1,7 +1,8 @@
 #pragma once
 // Opening COMN the way the program does (exclusively, 57600 8N1, DTR and RTS off) and
-// gathering what explains the outcome. The port is closed again at once; no byte is
-// sent or read.
+// gathering what explains the outcome. A port another program is seen holding is not
+// opened at all; one that is opened is closed again at once with the line settings it
+// had. No byte is sent or read.
 
 #include "tools/vendrik-port/PortDiagnosis.h"
 

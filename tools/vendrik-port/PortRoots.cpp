@@ -19,6 +19,10 @@ QString ProcRoot() {
     return Root("VENDRIK_PROC_ROOT", "/proc");
 }
 
+QString UdevRulesDir() {
+    return Root("VENDRIK_UDEV_RULES_DIR", "/etc/udev/rules.d");
+}
+
 QString InDevRoot(const QString& Path) {
     if (Path.startsWith(QLatin1String("/dev/")))
         return DevRoot() + Path.mid(4);

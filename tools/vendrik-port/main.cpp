@@ -1,10 +1,13 @@
 // vendrik-port: finds the serial port for Vendrik, points COM1..COM8 at it, says why a
-// port does not open and tests the line with a loopback plug.
+// port does not open, writes the udev rule that opens an adapter to the logged-in user
+// and tests the line with a loopback plug.
 
+#include "platform/VisibleText.h"
 #include "tools/vendrik-port/ComMappings.h"
 #include "tools/vendrik-port/Loopback.h"
 #include "tools/vendrik-port/PortProbe.h"
 #include "tools/vendrik-port/SerialInventory.h"
+#include "tools/vendrik-port/UdevRule.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -26,8 +29,18 @@ const char* const HelpText =
     "                    номер) и куда сейчас ведут COM1–COM8\n"
     "  map N УСТРОЙСТВО  назначить COMN устройству (по постоянному имени, если оно есть)\n"
     "  unmap N           снять назначение COMN (тогда COMN — это /dev/ttyS(N-1))\n"
-    "  check N           открыть COMN, как это делает программа, и сказать, что мешает;\n"
+    "  check N           сказать, что мешает открыть COMN; порт, который держит другая\n"
+    "                    программа, не открывается вовсе, иначе он открывается, как это\n"
+    "                    делает программа, и закрывается с прежними настройками линии;\n"
     "                    в порт не посылается ни одного байта\n"
+    "  udev N [--install]\n"
+    "                    правило udev для USB-адаптера COMN (по коду изготовителя, изделия\n"
+    "                    и серийному номеру): открывать порт может вошедший пользователь без\n"
+    "                    группы dialout и нового входа (TAG+=\"uaccess\"), ModemManager\n"
+    "                    адаптер не трогает (ENV{ID_MM_DEVICE_IGNORE}=\"1\");\n"
+    "                    с --install записать его в /etc/udev/rules.d (через sudo, если не\n"
+    "                    root) и применить (udevadm control --reload, udevadm trigger).\n"
+    "                    Встроенному порту (ttyS) и псевдотерминалу правило не пишется\n"
     "  loopback N        проверка линии заглушкой (передача соединена с приёмом): кадры\n"
     "                    по 260 байт на 57600 8N1 должны вернуться целыми и вовремя\n"
     "  -h, --help        эта справка\n"
@@ -38,17 +51,20 @@ const char* const HelpText =
     "Коды завершения:\n"
     "  0  сделано; порт или линия в порядке\n"
     "  1  check или loopback нашли неисправность\n"
-    "  2  команда отклонена: неверные параметры, номер вне 1–8, нет такого устройства\n"
-    "  3  назначение не удалось изменить (ошибка файловой системы)\n";
+    "  2  команда отклонена: неверные параметры, номер вне 1–8, нет такого устройства,\n"
+    "     правило udev к порту неприменимо\n"
+    "  3  назначение не удалось изменить (ошибка файловой системы), правило udev не\n"
+    "     удалось записать или применить\n";
 
+// Every line goes out through here or Refuse: the names in it come from the system.
 void Out(const QString& Line) {
-    std::fputs(Line.toUtf8().constData(), stdout);
+    std::fputs(VisibleText(Line).toUtf8().constData(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
 
 int Refuse(const QString& Why) {
-    std::fprintf(stderr, "vendrik-port: %s\n", Why.toUtf8().constData());
+    std::fprintf(stderr, "vendrik-port: %s\n", VisibleText(Why).toUtf8().constData());
     std::fputs("Подробнее: vendrik-port --help\n", stderr);
     return ExitRefused;
 }
@@ -133,7 +149,7 @@ int Map(const QStringList& Args) {
         break;
     }
     std::fprintf(stderr, "vendrik-port: не удалось назначить COM%d: %s\n", n,
-                 error.toUtf8().constData());
+                 VisibleText(error).toUtf8().constData());
     return ExitFailed;
 }
 
@@ -159,8 +175,32 @@ int Unmap(const QStringList& Args) {
         break;
     }
     std::fprintf(stderr, "vendrik-port: не удалось снять назначение COM%d: %s\n", n,
-                 error.toUtf8().constData());
+                 VisibleText(error).toUtf8().constData());
     return ExitFailed;
+}
+
+int Udev(QStringList Args) {
+    const bool install = Args.removeAll(QStringLiteral("--install")) > 0;
+    if (Args.size() != 1)
+        return Refuse(QStringLiteral("udev ждёт номер порта: vendrik-port udev 1 [--install]"));
+    const int n = ComNumber(Args[0]);
+    if (n == 0)
+        return Refuse(QStringLiteral("номер порта должен быть от 1 до 8, а не «%1»").arg(Args[0]));
+    const TUdevRule rule = UdevRuleFor(n);
+    if (rule.refusal != TUdevRefusal::None)
+        return Refuse(rule.why);
+    if (!install) {
+        // Built from checked identifiers and shown-harmless names: printed as it is.
+        std::fputs(rule.text.toUtf8().constData(), stdout);
+        std::fflush(stdout);
+        return ExitOk;
+    }
+    QString error;
+    if (!InstallUdevRule(rule, Out, error)) {
+        std::fprintf(stderr, "vendrik-port: %s\n", VisibleText(error).toUtf8().constData());
+        return ExitFailed;
+    }
+    return ExitOk;
 }
 
 int PortCommand(const QString& Command, const QStringList& Args) {
@@ -194,6 +234,8 @@ int main(int argc, char** argv) {
         return Map(args);
     if (command == u"unmap")
         return Unmap(args);
+    if (command == u"udev")
+        return Udev(args);
     if (command == u"check" || command == u"loopback")
         return PortCommand(command, args);
     return Refuse(QStringLiteral("неизвестная команда «%1»").arg(command));
