@@ -133,16 +133,24 @@ void TestCliTransfers::verifyReadsBackWhatWasWritten() {
     QFETCH(int, code);
     QFETCH(int, differing);
     QFETCH(int, firstOffset);
-    auto device = StartSim(faults);
-    QVERIFY(device);
     // Not a whole number of sectors: the 0xFF the write sends after the file is checked too.
     const int size = 4 * 256 + 17;
     const QString file = dir_.filePath(QStringLiteral("verify.bin"));
     QVERIFY(WriteWholeFile(file, Pattern(size, 9)));
 
-    const CliRun r =
-        RunCli({QStringLiteral("write"), file, QStringLiteral("--port"), device->slavePath(),
-                QStringLiteral("--verify"), QStringLiteral("--json")});
+    // A read reply later than its 100 ms wait fails a sector of the read-back; a run a busy
+    // machine ended that way (6) is repeated on a fresh device, as what is checked here is
+    // the comparison, not the line.
+    std::unique_ptr<sim::SimDevice> device;
+    CliRun r;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        device = StartSim(faults);
+        QVERIFY(device);
+        r = RunCli({QStringLiteral("write"), file, QStringLiteral("--port"), device->slavePath(),
+                    QStringLiteral("--verify"), QStringLiteral("--json")});
+        if (r.code != 6)
+            break;
+    }
     QVERIFY2(r.code == code, r.err.constData());
     const QJsonObject j = r.json();
     QCOMPARE(j["exitCode"].toInt(), code);
