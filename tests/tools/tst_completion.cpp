@@ -20,8 +20,8 @@ QStringList Offered(const QString& Program, const QStringList& Words, const QStr
     const QString script =
         QStringLiteral("cd '%1' || exit 3\n"
                        "source '%2/%3' || exit 4\n"
-                       "spec=$(complete -p %3) || exit 5\n"
-                       "fn=${spec#*-F }; fn=${fn%% *}\n"
+                       "registered=$(complete -p %3) || exit 5\n"
+                       "fn=${registered#*-F }; fn=${fn%% *}\n"
                        "COMP_WORDS=(%3 %4); COMP_CWORD=$(( ${#COMP_WORDS[@]} - 1 ))\n"
                        "COMP_LINE=\"${COMP_WORDS[*]}\"; COMP_POINT=${#COMP_LINE}\n"
                        // A function's status is of no interest to bash: only COMPREPLY is.
