@@ -3,6 +3,8 @@
 #include "base/CoreApplication.h"
 #include "tests/comm/CommTestHelpers.h"
 
+#include <QElapsedTimer>
+
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -42,7 +44,12 @@ private slots:
                 p.pty.drain(0); // keeps the line from filling up
             }
         });
-        for (int i = 0; i < 500; ++i) {
+        // At least 500 cycles, and on until the worker has met the port both open and
+        // closed: a loaded machine may not schedule it inside the first ones.
+        QElapsedTimer spent;
+        spent.start();
+        for (int i = 0; i < 500 || ((accepted == 0 || refused == 0) && !spent.hasExpired(20000));
+             ++i) {
             p.port.Open();
             if (i % 2)
                 QCoreApplication::processEvents();
