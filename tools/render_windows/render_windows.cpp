@@ -89,7 +89,8 @@ int Screenshots(const QString& out, const QTemporaryDir& scratch) {
 int main(int argc, char** argv) {
     TApplication app(argc, argv);
     const bool screenshots = argc == 3 && qstrcmp(argv[1], "--screenshots") == 0;
-    if (argc != 2 && !screenshots) {
+    // A lone option is a mistyped command line, not a folder to fill.
+    if (!screenshots && (argc != 2 || argv[1][0] == '-')) {
         std::fprintf(stderr, "usage: render_windows [--screenshots] <output folder>\n");
         return 2;
     }
