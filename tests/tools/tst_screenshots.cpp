@@ -1,6 +1,7 @@
 // The screenshots kept in docs/pictures are what render_windows draws today: a window
 // whose layout or texts changed fails here until scripts/screenshots.sh has drawn them
-// again. Small differences spread over text edges, as a new font version gives, pass.
+// again. Small differences over text edges, as a change of anti-aliasing or hinting
+// gives, pass.
 
 #include "tests/common/TestSupport.h"
 #include "tools/render_windows/PictureDiff.h"
@@ -62,17 +63,22 @@ QImage Nudged(QImage image, int step, int by) {
 // `area` drawn again `dx` pixels to the right, as a control moved within its window.
 QImage Moved(QImage image, const QRect& area, int dx) {
     const QImage piece = image.copy(area);
-    QPainter painter(&image);
-    painter.fillRect(area, image.pixel(0, 0));
-    painter.drawImage(area.topLeft() + QPoint(dx, 0), piece);
+    const QColor background = image.pixelColor(0, 0);
+    {
+        QPainter painter(&image);
+        painter.fillRect(area, background);
+        painter.drawImage(area.topLeft() + QPoint(dx, 0), piece);
+    }
     return image;
 }
 
 // A word's worth of text in another colour at `at`, as a changed caption.
 QImage Recaptioned(QImage image, const QPoint& at) {
-    QPainter painter(&image);
-    painter.setPen(Qt::black);
-    painter.drawText(at, QStringLiteral("Сектора"));
+    {
+        QPainter painter(&image);
+        painter.setPen(Qt::black);
+        painter.drawText(at, QStringLiteral("Сектора"));
+    }
     return image;
 }
 
