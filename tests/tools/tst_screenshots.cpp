@@ -209,16 +209,16 @@ private slots:
         const QImage main(rendered_.filePath(QStringLiteral("main.png")));
         QVERIFY(!main.isNull());
         QTest::newRow("the same picture") << main << true;
-        QTest::newRow("every pixel off by the threshold") << Nudged(main, 1, ChannelThreshold)
-                                                          << true;
+        QTest::newRow("every pixel off by the threshold")
+            << Nudged(main, 1, ChannelThreshold) << true;
         QTest::newRow("every pixel just past the threshold")
             << Nudged(main, 1, ChannelThreshold + 1) << false;
         QTest::newRow("scattered pixels far off, half the allowance")
             << Nudged(main, int(2 / AllowedFraction), 255) << true;
         QTest::newRow("scattered pixels far off, twice the allowance")
             << Nudged(main, int(0.5 / AllowedFraction), 255) << false;
-        QTest::newRow("one pixel narrower") << main.copy(0, 0, main.width() - 1, main.height())
-                                            << false;
+        QTest::newRow("one pixel narrower")
+            << main.copy(0, 0, main.width() - 1, main.height()) << false;
         // The Write button and the empty right half of the file group.
         QTest::newRow("a button moved 2 px") << Moved(main, QRect(8, 200, 241, 25), 2) << false;
         QTest::newRow("a caption changed") << Recaptioned(main, QPoint(150, 130)) << false;

@@ -7,8 +7,8 @@
 #include <QRect>
 
 struct TPictureDiff {
-    QSize size;          // of the first picture
-    QSize otherSize;     // of the second
+    QSize size;           // of the first picture
+    QSize otherSize;      // of the second
     qint64 differing = 0; // pixels with a channel further apart than the threshold
     int largest = 0;      // the largest channel difference, 0..255
     QRect where;          // the bounding box of the differing pixels

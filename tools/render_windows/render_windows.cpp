@@ -57,8 +57,8 @@ int Screenshots(const QString& out, const QTemporaryDir& scratch) {
     CreateWindows();
     formMain->show();
     formMain->cbCheck->setChecked(true);
-    bool ok = LoadProgramThroughOpen(scratch.filePath(QLatin1String(ShownProgramName)),
-                                     DemoProgram());
+    bool ok =
+        LoadProgramThroughOpen(scratch.filePath(QLatin1String(ShownProgramName)), DemoProgram());
     if (!ok)
         std::fprintf(stderr, "cannot load the demo program\n");
     ok = ok && Save(formMain, out + "/main" + suffix);
