@@ -59,8 +59,15 @@ bool PointComAt(int n, const QString& target) {
     return QDir().mkpath(folder) && QFile::link(target, link);
 }
 
+// A picture of one moment of a write: sector `position` on its way, the clip on its
+// first frame, so that two renderings of it can be compared pixel for pixel.
+struct TStill {
+    int position;
+    QImage image;
+};
+
 // One run from its button to the operator's Close.
-bool PictureRun(const TPicturedRun& run, QList<TRunPicture>& pictures) {
+bool PictureRun(const TPicturedRun& run, QList<TRunPicture>& pictures, TStill* still = nullptr) {
     bool timedOut = false;
     bool first = true;
     TShownState last{};
@@ -73,6 +80,13 @@ bool PictureRun(const TPicturedRun& run, QList<TRunPicture>& pictures) {
             pictures.append({run.name, now.mode, now.status, formSearsh->grab().toImage()});
             last = now;
             first = false;
+        }
+        if (still && still->image.isNull() && now.status == TextWriting &&
+            formSearsh->ProgressBar1->Position() == still->position) {
+            // Stopping shows the clip's first frame, which it shows once a loop anyway.
+            formSearsh->Animate1->SetActive(false);
+            still->image = formSearsh->grab().toImage();
+            formSearsh->Animate1->SetActive(true);
         }
         if (Finished(now) || timedOut) {
             formSearsh->BtnCancel->setEnabled(true);
@@ -104,13 +118,18 @@ bool LoadProgramThroughOpen(const QString& path, const QByteArray& bytes) {
     return ProgramLoaded;
 }
 
-bool PictureDeviceRuns(QList<TRunPicture>& pictures, QString* error) {
+namespace {
+
+// Runs `runs` against a simulated device of their own each; `still`, if given, is taken
+// during the first of them.
+bool PictureRuns(const QList<TPicturedRun>& runs, QList<TRunPicture>& pictures, TStill* still,
+                 QString* error) {
     formMain->cbPort->setCurrentIndex(0);
     QStringList boxes;
     const MessageBoxHandler previous = SetMessageBoxHandler(
         [&boxes](const QString& text, const QString&, MsgIcon) { boxes.append(text); });
     bool ok = true;
-    for (const TPicturedRun& run : PicturedRuns) {
+    for (const TPicturedRun& run : runs) {
         // A device of its own for each run, so a fault meant for one run hits no other.
         sim::SimConfig config;
         config.switchOn = sim::SwitchOn::OnOpen;
@@ -126,11 +145,12 @@ bool PictureDeviceRuns(QList<TRunPicture>& pictures, QString* error) {
             *error = QStringLiteral("cannot point COM1 at the simulated device (is "
                                     "XDG_CONFIG_HOME set to a private folder?)");
             ok = false;
-        } else if (!PictureRun(run, pictures)) {
+        } else if (!PictureRun(run, pictures, still)) {
             *error = QStringLiteral("the %1 run did not end").arg(run.name);
             ok = false;
         }
         device.stop();
+        still = nullptr;
         if (!ok)
             break;
     }
@@ -140,4 +160,25 @@ bool PictureDeviceRuns(QList<TRunPicture>& pictures, QString* error) {
         ok = false;
     }
     return ok;
+}
+
+} // namespace
+
+bool PictureDeviceRuns(QList<TRunPicture>& pictures, QString* error) {
+    return PictureRuns(PicturedRuns, pictures, nullptr, error);
+}
+
+bool PictureWriteAtSector(int position, QImage* image, QString* error) {
+    QList<TRunPicture> pictures;
+    TStill still{position, {}};
+    if (!PictureRuns({PicturedRuns.front()}, pictures, &still, error))
+        return false;
+    if (still.image.isNull()) {
+        *error = QStringLiteral("the write never showed sector %1 (a sector sent twice on a "
+                                "busy machine?)")
+                     .arg(position);
+        return false;
+    }
+    *image = still.image;
+    return true;
 }

@@ -33,3 +33,9 @@ bool LoadProgramThroughOpen(const QString& path, const QByteArray& bytes);
 // Close ends each run once its result is shown. False, with `error` set, when the
 // device could not be started, a message box came up or a run did not end in time.
 bool PictureDeviceRuns(QList<TRunPicture>& pictures, QString* error);
+
+// The progress window of the first of PicturedRuns (a write that ends well) as it stands
+// while the progress bar shows `position` sectors sent, its clip on the first frame: the
+// same picture every time on the same fonts. False, with `error` set, as above or when
+// the bar never stood there.
+bool PictureWriteAtSector(int position, QImage* image, QString* error);

@@ -4,6 +4,9 @@
 // The progress window is pictured through real device runs against the simulated
 // device; each of its pictures is listed with its mode and status line. The program's
 // settings live in a throw-away folder, so the operator's own are not touched.
+//   QT_QPA_PLATFORM=offscreen [QT_SCALE_FACTOR=2] render_windows --screenshots <folder>
+// writes only the pictures the documents show (main.png, progress-write.png, help.png,
+// "@2x" before the extension at ratio 2), each the same on every run on the same fonts.
 
 #include "app/Application.h"
 #include "base/MessageBox.h"
@@ -39,23 +42,73 @@ QByteArray DemoProgram() {
     return bytes;
 }
 
+// "@2x" at ratio 2, nothing at 1: how the documents and icon themes name them.
+QString RatioSuffix() {
+    const qreal ratio = qApp->devicePixelRatio();
+    return ratio == 1 ? QString() : QStringLiteral("@%1x").arg(ratio);
+}
+
+// The program file the screenshots show: its name and size are on the main window.
+constexpr auto ShownProgramName = "meldor2_demo.bin";
+
+int Screenshots(const QString& out, const QTemporaryDir& scratch) {
+    const QString suffix = RatioSuffix() + QStringLiteral(".png");
+    SetUpApplication(QStringLiteral("/usr/bin/Vendrik"));
+    CreateWindows();
+    formMain->show();
+    formMain->cbCheck->setChecked(true);
+    bool ok =
+        LoadProgramThroughOpen(scratch.filePath(QLatin1String(ShownProgramName)), DemoProgram());
+    if (!ok)
+        std::fprintf(stderr, "cannot load the demo program\n");
+    ok = ok && Save(formMain, out + "/main" + suffix);
+
+    // A busy machine may fail a sector twice before the bar gets there: that write is
+    // made again, on a fresh device, as an operator would.
+    QImage progress;
+    QString error;
+    for (int attempt = 0; ok && progress.isNull() && attempt < 3; ++attempt)
+        PictureWriteAtSector(4, &progress, &error);
+    if (ok && progress.isNull()) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        ok = false;
+    }
+    if (ok && !progress.save(out + "/progress-write" + suffix, "PNG")) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(out + "/progress-write" + suffix));
+        ok = false;
+    } else if (ok) {
+        std::printf("%s\n", qPrintable(out + "/progress-write" + suffix));
+    }
+
+    formHelp->show();
+    ok = ok && Save(formHelp, out + "/help" + suffix);
+    formHelp->hide();
+    formMain->close();
+    DestroyWindows();
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     TApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: render_windows <output folder>\n");
+    const bool screenshots = argc == 3 && qstrcmp(argv[1], "--screenshots") == 0;
+    // A lone option is a mistyped command line, not a folder to fill.
+    if (!screenshots && (argc != 2 || argv[1][0] == '-')) {
+        std::fprintf(stderr, "usage: render_windows [--screenshots] <output folder>\n");
         return 2;
     }
-    const QString out = QString::fromLocal8Bit(argv[1]);
+    const QString out = QString::fromLocal8Bit(argv[argc - 1]);
     QTemporaryDir scratch;
     if (!QDir().mkpath(out) || !scratch.isValid()) {
-        std::fprintf(stderr, "cannot create %s or a temporary folder\n", argv[1]);
+        std::fprintf(stderr, "cannot create %s or a temporary folder\n", argv[argc - 1]);
         return 1;
     }
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.filePath(QStringLiteral("config"))));
     // Nothing here waits for a person.
     SetMessageBoxHandler([](const QString&, const QString&, MsgIcon) {});
+    if (screenshots)
+        return Screenshots(out, scratch);
 
     SetUpApplication(QStringLiteral("/usr/bin/Vendrik"));
     CreateWindows();
