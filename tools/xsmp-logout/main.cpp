@@ -2,7 +2,9 @@
 // out, for tests. It listens on a local ICE socket only, prints where (the value for
 // SESSION_MANAGER), registers whoever connects, and on SIGUSR1 asks every client to save
 // as a desktop's logout does: SaveYourself with save type "both", shutdown, interaction
-// allowed, not fast; a client that reports the save done is told to die. Everything the
+// allowed, not fast; a client that reports the save done is told to die (unless
+// --no-die: then it has to end by itself, as it must when the manager waits for others
+// or the logout is cancelled later). Everything the
 // clients do is printed on standard output, one event a line:
 //   listening <network ids>        registered <client id>
 //   save-sent <client id>          property <client id> <name> <value>...
@@ -10,6 +12,7 @@
 //   save-done <client id> <success>    die-sent <client id>
 //   closed <client id>             lost <client id>     (closed without a word)
 // It ends on SIGTERM or SIGINT, or after --timeout seconds (default 120) with exit code 2.
+// Usage: xsmp-logout [--no-die] [--timeout SECONDS]
 // Clients are let in only over the local transport and without authentication data.
 
 #include <X11/ICE/ICElib.h>
@@ -40,6 +43,7 @@ struct Client {
 
 std::vector<Client*> clients;
 std::vector<IceConn> connections; // every ICE connection, registered or not yet
+bool sendDie = true;
 
 void Say(const std::string& line) {
     std::fputs(line.c_str(), stdout);
@@ -112,6 +116,8 @@ void SaveYourselfDone(SmsConn sms, SmPointer data, Bool success) {
     auto* client = static_cast<Client*>(data);
     Say("save-done " + client->id + (success ? " 1" : " 0"));
     // A logout: once every client has saved the manager tells them to end.
+    if (!sendDie)
+        return;
     SmsDie(sms);
     Say("die-sent " + client->id);
 }
@@ -219,10 +225,12 @@ void Logout() {
 int main(int argc, char** argv) {
     long timeoutSeconds = 120;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
+        if (std::strcmp(argv[i], "--no-die") == 0) {
+            sendDie = false;
+        } else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
             timeoutSeconds = std::strtol(argv[++i], nullptr, 10);
         } else {
-            std::fprintf(stderr, "usage: %s [--timeout SECONDS]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--no-die] [--timeout SECONDS]\n", argv[0]);
             return 1;
         }
     }
