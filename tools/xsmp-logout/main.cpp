@@ -177,8 +177,8 @@ Status NewClient(SmsConn sms, SmPointer, unsigned long* mask, SmsCallbacks* call
     callbacks->get_properties = {GetProperties, client};
     *mask = SmsRegisterClientProcMask | SmsInteractRequestProcMask | SmsInteractDoneProcMask |
             SmsSaveYourselfRequestProcMask | SmsSaveYourselfP2RequestProcMask |
-            SmsSaveYourselfDoneProcMask | SmsCloseConnectionProcMask |
-            SmsSetPropertiesProcMask | SmsDeletePropertiesProcMask | SmsGetPropertiesProcMask;
+            SmsSaveYourselfDoneProcMask | SmsCloseConnectionProcMask | SmsSetPropertiesProcMask |
+            SmsDeletePropertiesProcMask | SmsGetPropertiesProcMask;
     return 1;
 }
 
@@ -242,7 +242,8 @@ int main(int argc, char** argv) {
     const int signals = signalfd(-1, &handled, SFD_CLOEXEC);
 
     char error[256] = "";
-    if (!SmsInitialize("vendrik-tests", "1.0", NewClient, nullptr, LocalOnly, sizeof error, error)) {
+    if (!SmsInitialize("vendrik-tests", "1.0", NewClient, nullptr, LocalOnly, sizeof error,
+                       error)) {
         std::fprintf(stderr, "xsmp-logout: %s\n", error);
         return 1;
     }
