@@ -64,7 +64,7 @@ public:
         spinUntil(
             [] {
                 const QRect frame = wm::ScreenFrame(formMain);
-                return !frame.isEmpty() && OuterFrame(formMain) == frame;
+                return wm::SameFrame(OuterFrame(formMain), frame, formMain);
             },
             5000);
     }
