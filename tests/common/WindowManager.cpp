@@ -197,23 +197,6 @@ QRect ScreenFrame(const QWidget* window) {
     return UnderWindowManager() ? OuterFrame(window) : window->frameGeometry();
 }
 
-bool SameFrame(const QRect& toolkit, const QRect& real, const QWidget* window) {
-    if (toolkit.isEmpty() || real.isEmpty())
-        return false;
-    const int slack = qFuzzyCompare(Ratio(window), 1.0) ? 0 : 1;
-    return qAbs(toolkit.left() - real.left()) <= slack &&
-           qAbs(toolkit.top() - real.top()) <= slack &&
-           qAbs(toolkit.right() - real.right()) <= slack &&
-           qAbs(toolkit.bottom() - real.bottom()) <= slack;
-}
-
-QString FramesText(const QRect& toolkit, const QRect& real) {
-    const auto text = [](const QRect& r) {
-        return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
-    };
-    return QStringLiteral("toolkit %1, manager %2").arg(text(toolkit), text(real));
-}
-
 static void SendToRoot(const QWidget* window, const char* message, const QList<quint32>& data) {
     xcb_connection_t* c = Connection();
     const xcb_window_t w = XWindow(window);

@@ -55,12 +55,7 @@ int StackingIndex(const QWidget* window);
 // The outer frame as the screen shows it: the manager's (OuterFrame) under a window
 // manager, the toolkit's offscreen, where nobody else frames the window.
 QRect ScreenFrame(const QWidget* window);
-// The toolkit's idea of the frame is the real one: exactly at 100 %; scaled, each edge to
-// within a logical pixel, as the manager's one-device-pixel border is half a logical one
-// at 200 % and the toolkit rounds each margin on its own.
-bool SameFrame(const QRect& toolkit, const QRect& real, const QWidget* window);
-// Both frames for a failure message.
-QString FramesText(const QRect& toolkit, const QRect& real);
+
 // Moves the frame as the operator does, by asking the manager (_NET_MOVERESIZE_WINDOW).
 void MoveFrameByManager(const QWidget* window, const QPoint& framePos);
 // WM_NORMAL_HINTS carries a position (user- or program-specified), so the manager does

@@ -64,7 +64,7 @@ public:
         spinUntil(
             [] {
                 const QRect frame = wm::ScreenFrame(formMain);
-                return wm::SameFrame(OuterFrame(formMain), frame, formMain);
+                return !frame.isEmpty() && OuterFrame(formMain) == frame;
             },
             5000);
     }
