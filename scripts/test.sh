@@ -24,7 +24,7 @@ echo "== windows and device runs under a window manager"
 scripts/with-wm.sh ctest --test-dir build --no-tests=error --output-on-failure -L 'ui|e2e' -LE long
 
 # The same at 150 % and 200 % (QT_SCALE_FACTOR), on a screen with room for the windows'
-# places: the tests whose checks hold in logical pixels, about 25 s a pass. Left out:
+# places: the tests whose checks hold in logical pixels, 20 to 30 s a pass. Left out:
 # three placements exact to the pixel, which the toolkit misses by one logical pixel once
 # scaled, as it rounds the manager's one-device-pixel border to a whole logical pixel.
 scaled_windows() {
