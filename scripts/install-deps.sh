@@ -12,6 +12,7 @@ packages=(
   dpkg-dev file lintian                       # the Debian package and its checks
   desktop-file-utils appstream                # menu entry and AppStream data checks
   openbox x11-utils xdotool libxcb1-dev       # window tests under a window manager
+  libsm-dev libice-dev                        # a session manager's logout (tools/xsmp-logout)
   weston xwayland qt6-wayland                 # the Wayland session pass; with the toolkit's
                                               # Wayland plug-in present, as on a KDE desktop
 )

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QProcess>
+#include <QScreen>
 #include <QWidget>
 #include <QWindow>
 
@@ -80,6 +81,36 @@ bool RunXdotool(const QStringList& arguments) {
            xdotool.exitCode() == 0;
 }
 
+// The server counts device pixels, the toolkit and the tests logical ones: at 150 % or
+// 200 % the two differ by the screen's ratio. Rounded as the toolkit rounds (each
+// coordinate and length on its own), so that a toolkit's rectangle and ours compare.
+qreal Ratio(const QWidget* window) {
+    return window ? window->devicePixelRatioF() : qApp->primaryScreen()->devicePixelRatio();
+}
+int ToLogical(int device, qreal ratio) {
+    return qRound(device / ratio);
+}
+QRect ToLogical(const QRect& device, qreal ratio) {
+    return QRect(ToLogical(device.x(), ratio), ToLogical(device.y(), ratio),
+                 ToLogical(device.width(), ratio), ToLogical(device.height(), ratio));
+}
+QMargins ToLogical(const QMargins& device, qreal ratio) {
+    return QMargins(ToLogical(device.left(), ratio), ToLogical(device.top(), ratio),
+                    ToLogical(device.right(), ratio), ToLogical(device.bottom(), ratio));
+}
+QPoint ToDevice(const QPoint& logical, qreal ratio) {
+    return QPoint(qRound(logical.x() * ratio), qRound(logical.y() * ratio));
+}
+
+QMargins NativeFrameExtents(const QWidget* window, bool* set) {
+    const QList<quint32> e = Property32(window, "_NET_FRAME_EXTENTS", XCB_ATOM_CARDINAL);
+    if (set)
+        *set = e.size() == 4;
+    if (e.size() != 4)
+        return {};
+    return QMargins(int(e[0]), int(e[2]), int(e[1]), int(e[3])); // left, right, top, bottom
+}
+
 } // namespace
 
 QString TitleProperty(const QWidget* window, const char* name) {
@@ -99,15 +130,14 @@ QString TitleProperty(const QWidget* window, const char* name) {
 }
 
 QMargins FrameExtents(const QWidget* window, bool* set) {
-    const QList<quint32> e = Property32(window, "_NET_FRAME_EXTENTS", XCB_ATOM_CARDINAL);
-    if (set)
-        *set = e.size() == 4;
-    if (e.size() != 4)
-        return {};
-    return QMargins(int(e[0]), int(e[2]), int(e[1]), int(e[3])); // left, right, top, bottom
+    return ToLogical(NativeFrameExtents(window, set), Ratio(window));
 }
 
 QRect ClientOnScreen(const QWidget* window) {
+    return ToLogical(NativeClientOnScreen(window), Ratio(window));
+}
+
+QRect NativeClientOnScreen(const QWidget* window) {
     xcb_connection_t* c = Connection();
     const xcb_window_t w = XWindow(window);
     if (!c || w == XCB_WINDOW_NONE)
@@ -154,30 +184,13 @@ int StackingIndex(const QWidget* window) {
 }
 
 QRect OuterFrame(const QWidget* window) {
-    xcb_connection_t* c = Connection();
-    const xcb_window_t w = XWindow(window);
-    if (!c || w == XCB_WINDOW_NONE)
-        return {};
-    Reply<xcb_get_window_attributes_reply_t> attributes(
-        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr), &std::free);
-    if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
-        return {};
+    // Converted as a whole: the manager placed the frame's corner, on a device pixel.
     bool extentsSet = false;
-    const QMargins extents = FrameExtents(window, &extentsSet);
-    if (!extentsSet)
+    const QMargins extents = NativeFrameExtents(window, &extentsSet);
+    const QRect client = NativeClientOnScreen(window);
+    if (!extentsSet || client.isEmpty())
         return {};
-    Reply<xcb_get_geometry_reply_t> geometry(
-        xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr), &std::free);
-    if (!geometry)
-        return {};
-    Reply<xcb_translate_coordinates_reply_t> origin(
-        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, w, geometry->root, 0, 0),
-                                        nullptr),
-        &std::free);
-    if (!origin)
-        return {};
-    const QRect client(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
-    return client.marginsAdded(extents);
+    return ToLogical(client.marginsAdded(extents), Ratio(window));
 }
 
 QRect ScreenFrame(const QWidget* window) {
@@ -206,9 +219,10 @@ static void SendToRoot(const QWidget* window, const char* message, const QList<q
 void MoveFrameByManager(const QWidget* window, const QPoint& framePos) {
     // North-west gravity: the position is the frame's; x and y given; from the user.
     constexpr quint32 NorthWest = 1, HasX = 1 << 8, HasY = 1 << 9, FromUser = 2 << 12;
+    const QPoint device = ToDevice(framePos, Ratio(window));
     SendToRoot(
         window, "_NET_MOVERESIZE_WINDOW",
-        {NorthWest | HasX | HasY | FromUser, quint32(framePos.x()), quint32(framePos.y()), 0, 0});
+        {NorthWest | HasX | HasY | FromUser, quint32(device.x()), quint32(device.y()), 0, 0});
 }
 
 bool PositionHint(const QWidget* window) {
@@ -229,7 +243,10 @@ bool Managed(const QWidget* window) {
 
 QPoint HintedPosition(const QWidget* window) {
     const QList<quint32> h = Property32(window, "WM_NORMAL_HINTS", XCB_GET_PROPERTY_TYPE_ANY);
-    return h.size() >= 3 ? QPoint(qint32(h[1]), qint32(h[2])) : QPoint();
+    if (h.size() < 3)
+        return {};
+    const qreal ratio = Ratio(window);
+    return QPoint(ToLogical(qint32(h[1]), ratio), ToLogical(qint32(h[2]), ratio));
 }
 
 QStringList AllowedActions(const QWidget* window) {
@@ -279,9 +296,9 @@ bool PressKeys(const QString& keys) {
 }
 
 bool ClickAt(const QPoint& globalPos) {
-    return RunXdotool({QStringLiteral("mousemove"), QString::number(globalPos.x()),
-                       QString::number(globalPos.y()), QStringLiteral("click"),
-                       QStringLiteral("1")});
+    const QPoint device = ToDevice(globalPos, Ratio(nullptr));
+    return RunXdotool({QStringLiteral("mousemove"), QString::number(device.x()),
+                       QString::number(device.y()), QStringLiteral("click"), QStringLiteral("1")});
 }
 
 } // namespace wm

@@ -3,7 +3,9 @@
 // (scripts/with-wm.sh), where frames, placement by the manager and its close command
 // exist. Under the manager these helpers read what it really did from the X server,
 // never from the toolkit's cached idea of it, and act as the operator's keyboard, mouse
-// and the manager's close command do.
+// and the manager's close command do. Places and sizes are in the toolkit's logical
+// pixels, as the tests' expectations are written; at 150 % or 200 % the server's device
+// pixels are converted by the screen's ratio (the Native variants give them as they are).
 
 #include <QMargins>
 #include <QRect>
@@ -45,6 +47,7 @@ QRect OuterFrame(const QWidget* window);
 // The client area where the X server has it on the screen, whoever framed it; empty while
 // the window is not viewable.
 QRect ClientOnScreen(const QWidget* window);
+QRect NativeClientOnScreen(const QWidget* window);
 // The window's place in the stacking order of the screen's top-level windows (its own or
 // its frame), bottom first; -1 when it has none there.
 int StackingIndex(const QWidget* window);
@@ -52,6 +55,7 @@ int StackingIndex(const QWidget* window);
 // The outer frame as the screen shows it: the manager's (OuterFrame) under a window
 // manager, the toolkit's offscreen, where nobody else frames the window.
 QRect ScreenFrame(const QWidget* window);
+
 // Moves the frame as the operator does, by asking the manager (_NET_MOVERESIZE_WINDOW).
 void MoveFrameByManager(const QWidget* window, const QPoint& framePos);
 // WM_NORMAL_HINTS carries a position (user- or program-specified), so the manager does

@@ -76,7 +76,7 @@ private slots:
         // What reaches the screen is twice as large in device pixels.
         QCOMPARE(w->grab().size(), geometry.size() * 2);
         if (UnderWindowManager() && w->isWindow())
-            QCOMPARE(wm::ClientOnScreen(w).size(), geometry.size() * 2);
+            QCOMPARE(wm::NativeClientOnScreen(w).size(), geometry.size() * 2);
         formSearsh->hide();
     }
 
