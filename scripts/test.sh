@@ -116,6 +116,7 @@ for scale in 1.5 2; do
   echo "== windows under a window manager at scale $scale"
   QT_SCALE_FACTOR=$scale VENDRIK_SCREEN=2560x2048 scripts/with-wm.sh bash -euo pipefail -c scaled_windows
 done
+lap "window-manager passes at 150 % and 200 %"
 
 # A Wayland session (weston, headless, with XWayland): the program must start there as
 # an X11 client without a word, and a write and a read must run with the progress window
