@@ -214,13 +214,16 @@ void TestCliTrace::gangWritesOneTracePerPort() {
     QStringList args{QStringLiteral("write"), file, QStringLiteral("--wait"), QStringLiteral("30"),
                      QStringLiteral("--trace=") + dir.filePath(QStringLiteral("trace.txt"))};
     QStringList expected{QStringLiteral("gang.bin")};
+    const auto traceName = [](QString path) {
+        return QStringLiteral("trace-") + path.mid(5).replace(u'/', u'_') + ".txt";
+    };
     for (int i = 0; i < 2; ++i) {
         devices.push_back(StartSim());
         QVERIFY(devices.back());
         const QString path = devices.back()->slavePath();
         QVERIFY(path.startsWith(QStringLiteral("/dev/")));
         args << QStringLiteral("--port") << path;
-        expected << QStringLiteral("trace-") + path.mid(5).replace(u'/', u'_') + ".txt";
+        expected << traceName(path);
     }
     expected.sort();
 
@@ -228,8 +231,10 @@ void TestCliTrace::gangWritesOneTracePerPort() {
     QVERIFY2(r.code == 0, r.err.constData());
     QCOMPARE(FolderEntries(dir.path()), expected);
     for (int i = 0; i < 2; ++i) {
+        // Found by the device's name, not by place in the sorted list: pts/10 sorts
+        // before pts/9.
         const QString path = devices[size_t(i)]->slavePath();
-        const Trace t = ReadTrace(dir.filePath(expected[i + 1]));
+        const Trace t = ReadTrace(dir.filePath(traceName(path)));
         QString why;
         QVERIFY2(Complete(t, why), qPrintable(why));
         // Each file holds its own device's conversation and no other's.
