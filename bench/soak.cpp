@@ -13,7 +13,6 @@
 //
 //   soak [--runs N] [--seed S] [--warmup W] [--rss-tolerance-kib K]
 
-#include "app/Application.h"
 #include "base/ErrorReport.h"
 #include "base/MessageBox.h"
 #include "comm/VaComm.h"
@@ -25,6 +24,7 @@
 #include "ui/fHelp.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"
+#include "window/Application.h"
 
 #include <QDir>
 #include <QElapsedTimer>

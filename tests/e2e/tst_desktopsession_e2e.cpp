@@ -3,8 +3,8 @@
 // and while a run is up the progress window is the modal window, in front of the main
 // window and centred on it as the screen shows them.
 
-#include "app/Application.h"
 #include "tests/e2e/MainWindowRig.h"
+#include "window/Application.h"
 
 #include <QWindow>
 

@@ -4,7 +4,6 @@
 // told, that an earlier file survived and that the port was let go; the rows are printed
 // at the end as the Markdown table kept in the README.
 
-#include "app/Application.h"
 #include "base/ErrorReport.h"
 #include "comm/VaComm.h"
 #include "platform/RegistryFile.h"
@@ -13,6 +12,7 @@
 #include "storage/Placemnt.h"
 #include "tests/e2e/FaultProbes.h"
 #include "tests/e2e/MainWindowRig.h"
+#include "window/Application.h"
 
 #include <QDir>
 #include <QFileInfo>

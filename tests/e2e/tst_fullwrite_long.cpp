@@ -1,8 +1,8 @@
 // A file of the largest size: 512 sectors load, exactly 506 are sent (about 152 s).
 
-#include "app/Application.h"
 #include "comm/VaComm.h"
 #include "tests/e2e/MainWindowRig.h"
+#include "window/Application.h"
 
 using namespace e2e;
 

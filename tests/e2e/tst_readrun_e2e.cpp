@@ -1,10 +1,10 @@
 // Read runs of the real main window through the real serial link to the simulated
 // device, with Save As and Compare after them.
 
-#include "app/Application.h"
 #include "base/ErrorReport.h"
 #include "comm/VaComm.h"
 #include "tests/e2e/MainWindowRig.h"
+#include "window/Application.h"
 
 using namespace e2e;
 

@@ -2,11 +2,11 @@
 // at its next sector, the port is let go, the settings are saved and the message loop
 // ends with 0, without anyone closing the progress window.
 
-#include "app/Application.h"
 #include "comm/VaComm.h"
 #include "platform/SerialDevice.h"
 #include "tests/e2e/MainWindowRig.h"
 #include "ui/SessionEnd.h"
+#include "window/Application.h"
 
 #include <QCheckBox>
 #include <csignal>

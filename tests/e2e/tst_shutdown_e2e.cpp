@@ -2,9 +2,9 @@
 // hidden: the program's real message loop must end promptly and cleanly, with the
 // settings saved.
 
-#include "app/Application.h"
 #include "comm/VaComm.h"
 #include "tests/e2e/MainWindowRig.h"
+#include "window/Application.h"
 
 using namespace e2e;
 

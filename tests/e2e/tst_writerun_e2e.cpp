@@ -1,10 +1,10 @@
 // Write runs of the real main window through the real serial link to the simulated
 // device, and what the operator can do around them.
 
-#include "app/Application.h"
 #include "base/ErrorReport.h"
 #include "comm/VaComm.h"
 #include "tests/e2e/MainWindowRig.h"
+#include "window/Application.h"
 
 #include <QDialog>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "app/Application.h"
 #include "platform/RegistryFile.h"
 #include "tests/common/TestSupport.h"
+#include "window/Application.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>

@@ -1,11 +1,11 @@
 // The platform serial layer's pure parts: block -> terminal settings, device names,
 // error texts.
-#include "app/Application.h"
 #include "platform/ErrorText.h"
 #include "platform/Paths.h"
 #include "platform/SerialNames.h"
 #include "platform/SerialTermios.h"
 #include "tests/common/TestSupport.h"
+#include "window/Application.h"
 
 #include <QDir>
 #include <QFile>

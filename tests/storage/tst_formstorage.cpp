@@ -1,7 +1,7 @@
 #include "TestWindow.h"
-#include "app/Application.h"
 #include "base/ErrorReport.h"
 #include "tests/common/TestSupport.h"
+#include "window/Application.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,13 +1,13 @@
 // The three stored settings through the real main window: destroying and re-creating
 // the window stands in for the next start of the program.
 
-#include "app/Application.h"
 #include "base/ErrorReport.h"
 #include "programmer/ProgramImage.h"
 #include "storage/Placemnt.h"
 #include "tests/common/ProgramWindows.h"
 #include "tests/common/TestSupport.h"
 #include "ui/fMain.h"
+#include "window/Application.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "TestWindow.h"
-#include "app/Application.h"
 #include "base/Exception.h"
 #include "storage/RXProps.h"
+#include "window/Application.h"
 
 #include <QMap>
 #include <QtTest/QTest>

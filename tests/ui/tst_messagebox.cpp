@@ -2,11 +2,11 @@
 // the whole application, where it appears and that the platform's close command
 // dismisses it like its OK button.
 
-#include "app/Application.h"
 #include "base/MessageBox.h"
 #include "tests/common/ModalDriver.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/WindowManager.h"
+#include "window/Application.h"
 
 #include <QElapsedTimer>
 #include <QMessageBox>

@@ -1,4 +1,3 @@
-#include "app/Application.h"
 #include "base/Exception.h"
 #include "tests/common/ModalDriver.h"
 #include "tests/common/ProgramWindows.h"
@@ -7,6 +6,7 @@
 #include "ui/WindowFrame.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"
+#include "window/Application.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -5,12 +5,12 @@
 // device; each of its pictures is listed with its mode and status line. The program's
 // settings live in a throw-away folder, so the operator's own are not touched.
 
-#include "app/Application.h"
 #include "base/MessageBox.h"
 #include "tools/render_windows/RunPictures.h"
 #include "ui/Startup.h"
 #include "ui/fHelp.h"
 #include "ui/fMain.h"
+#include "window/Application.h"
 
 #include <QDir>
 #include <QFile>

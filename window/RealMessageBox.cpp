@@ -1,4 +1,4 @@
-#include "app/RealMessageBox.h"
+#include "window/RealMessageBox.h"
 
 #include <QApplication>
 #include <QEvent>
