@@ -2,6 +2,9 @@
 // Value types of the serial port component: line settings, watched events, thread
 // priorities and the small ordinal sets built from them.
 
+// The line-error bits of LineStatus::Errors are the serial device's own (LineErrors.h).
+#include "platform/LineErrors.h"
+
 #include <QMetaType>
 #include <QObject>
 #include <cstdint>
@@ -134,15 +137,6 @@ enum : quint32 {
     PURGE_RXABORT = 0x2,
     PURGE_TXCLEAR = 0x4,
     PURGE_RXCLEAR = 0x8
-};
-
-// Line-error bits of LineStatus::Errors.
-enum : quint32 {
-    CE_RXOVER = 0x1,
-    CE_OVERRUN = 0x2,
-    CE_RXPARITY = 0x4,
-    CE_FRAME = 0x8,
-    CE_BREAK = 0x10
 };
 
 // Bit rate an enumeration value names (0 for brUser).

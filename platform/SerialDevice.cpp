@@ -191,18 +191,18 @@ bool TSerialDevice::LineErrors(Counters& Baseline, uint32_t& Errors) {
     serial_icounter_struct ic{};
     if (::ioctl(fd_, TIOCGICOUNT, &ic) != 0)
         return errno == ENOTTY || errno == EINVAL || Fail(errno);
-    if (Baseline.valid) {
-        if (ic.frame != Baseline.frame)
-            Errors |= 0x8; // CE_FRAME
-        if (ic.overrun != Baseline.overrun)
-            Errors |= 0x2; // CE_OVERRUN
-        if (ic.parity != Baseline.parity)
-            Errors |= 0x4; // CE_RXPARITY
-        if (ic.brk != Baseline.brk)
-            Errors |= 0x10; // CE_BREAK
-    }
-    Baseline = {true, ic.frame, ic.overrun, ic.parity, ic.brk};
+    const Counters now{true, ic.frame, ic.overrun, ic.parity, ic.brk};
+    Errors = LineErrorBits(Baseline, now);
+    Baseline = now;
     return true;
+}
+
+uint32_t TSerialDevice::LineErrorBits(const Counters& Before, const Counters& Now) {
+    if (!Before.valid)
+        return 0;
+    return (Now.frame != Before.frame ? CE_FRAME : 0) |
+           (Now.overrun != Before.overrun ? CE_OVERRUN : 0) |
+           (Now.parity != Before.parity ? CE_RXPARITY : 0) | (Now.brk != Before.brk ? CE_BREAK : 0);
 }
 
 bool TSerialDevice::Flush(bool Input, bool Output) {

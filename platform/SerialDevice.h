@@ -5,6 +5,7 @@
 
 #include "platform/CommDcb.h"
 #include "platform/EventFd.h"
+#include "platform/LineErrors.h"
 
 #include <QString>
 #include <cstdint>
@@ -50,13 +51,15 @@ public:
     bool InQueue(int& Count);
     // 0 where the driver does not know (a pseudo-terminal).
     bool OutQueue(int& Count);
-    // Line errors (CE_FRAME, CE_OVERRUN, CE_RXPARITY, CE_BREAK bits) since the previous
-    // call with the same Baseline; 0 where the driver keeps no counters.
+    // Line errors (CE_FRAME, CE_OVERRUN, CE_RXPARITY, CE_BREAK bits of LineErrors.h) since
+    // the previous call with the same Baseline; 0 where the driver keeps no counters.
     struct Counters {
         bool valid = false;
         int frame = 0, overrun = 0, parity = 0, brk = 0;
     };
     bool LineErrors(Counters& Baseline, uint32_t& Errors);
+    // The bits of the counters that moved from Before to Now; none without a valid Before.
+    static uint32_t LineErrorBits(const Counters& Before, const Counters& Now);
     bool Flush(bool Input, bool Output);
 
     enum WaitFlags : int { Readable = 1, Writable = 2, HungUp = 4 };

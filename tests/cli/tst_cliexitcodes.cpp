@@ -1,6 +1,7 @@
 // Every way a run of vendrik-cli can end, each with its own exit code, the same outcome
 // in its JSON, and what the device and the port saw.
 
+#include "cli/RunResult.h"
 #include "platform/SerialDevice.h"
 #include "tests/cli/CliRig.h"
 
@@ -13,6 +14,8 @@ private slots:
     void endsWithItsOwnCode_data();
     void endsWithItsOwnCode();
     void helpListsCommandsAndExitCodes();
+    void exitCodesListedAsTheTableHasThem_data();
+    void exitCodesListedAsTheTableHasThem();
 
 private:
     QTemporaryDir dir_;
@@ -141,6 +144,17 @@ void TestCliExitCodes::helpListsCommandsAndExitCodes() {
     for (const char* word : {"write ФАЙЛ", "read ФАЙЛ", "compare ФАЙЛ", "--verify", "--wait",
                              "--json", "Коды завершения", "130"})
         QVERIFY2(text.contains(QString::fromUtf8(word)), word);
+}
+
+void TestCliExitCodes::exitCodesListedAsTheTableHasThem_data() {
+    QTest::addColumn<QStringList>("listed");
+    QTest::newRow("--help") << HelpExitCodes(QString::fromUtf8(RunCli({"--help"}).out));
+    QTest::newRow("manual page") << ManPageExitCodes(VENDRIK_MAN_DIR "/vendrik-cli.1");
+}
+
+void TestCliExitCodes::exitCodesListedAsTheTableHasThem() {
+    QFETCH(QStringList, listed);
+    QCOMPARE(listed, ExitCodeLines(ExitCodeMeanings()));
 }
 
 QTEST_GUILESS_MAIN(TestCliExitCodes)

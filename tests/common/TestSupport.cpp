@@ -415,3 +415,57 @@ qint64 PeakGrowthInChild(const std::function<qint64()>& body, qint64* result) {
     *result = in[1];
     return in[0];
 }
+
+QStringList ManPageExitCodes(const QString& manPage) {
+    const QStringList lines = QString::fromUtf8(ReadWholeFile(manPage)).split(u'\n');
+    QStringList codes;
+    bool inSection = false;
+    bool codeNext = false;
+    for (QString line : lines) {
+        if (line.startsWith(QStringLiteral(".SH"))) {
+            inSection = line == QStringLiteral(".SH СТАТУС ВЫХОДА");
+            continue;
+        }
+        if (!inSection)
+            continue;
+        if (line == QStringLiteral(".TP")) {
+            codeNext = true;
+            continue;
+        }
+        line.replace(QStringLiteral("\\fB"), QString()).replace(QStringLiteral("\\fI"), QString());
+        line.replace(QStringLiteral("\\fR"), QString())
+            .replace(QStringLiteral("\\-"), QStringLiteral("-"));
+        line.replace(QStringLiteral("\\(en"), QStringLiteral("–"));
+        line.replace(QStringLiteral("\\(em"), QStringLiteral("—"));
+        if (codeNext)
+            codes.append(line.trimmed());
+        else if (!codes.isEmpty())
+            codes.last() += u' ' + line.trimmed();
+        codeNext = false;
+    }
+    return codes;
+}
+
+QStringList HelpExitCodes(const QString& helpText) {
+    const qsizetype start = helpText.indexOf(QStringLiteral("Коды завершения:\n"));
+    if (start < 0)
+        return {};
+    QStringList codes;
+    const QStringList lines = helpText.mid(start).split(u'\n', Qt::SkipEmptyParts).mid(1);
+    for (const QString& line : lines) {
+        const QString text = line.trimmed();
+        if (!text.isEmpty() && text[0].isDigit() && line.startsWith(QStringLiteral("  ")) &&
+            !line.startsWith(QStringLiteral("   ")))
+            codes.append(text.section(u' ', 0, 0) + u' ' + text.section(u' ', 1).trimmed());
+        else if (!codes.isEmpty())
+            codes.last() += u' ' + text;
+    }
+    return codes;
+}
+
+QStringList ExitCodeLines(const TExitCodeMeanings& codes) {
+    QStringList lines;
+    for (const TExitCodeMeaning& c : codes)
+        lines.append(QString::number(c.code) + u' ' + c.meaning);
+    return lines;
+}

@@ -4,6 +4,7 @@
 #include "platform/SerialDevice.h"
 #include "tests/common/TestSupport.h"
 #include "tests/tools/FakeSystem.h"
+#include "tools/vendrik-port/ExitCodes.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -146,6 +147,8 @@ class tst_VendrikPort : public QObject {
     Q_OBJECT
 private slots:
     void helpListsCommandsAndExitCodes();
+    void exitCodesListedAsTheTableHasThem_data();
+    void exitCodesListedAsTheTableHasThem();
     void refusesBadCommandLines_data();
     void refusesBadCommandLines();
     void listShowsPortsAndMappings();
@@ -176,6 +179,18 @@ void tst_VendrikPort::helpListsCommandsAndExitCodes() {
     for (const char* word : {"list", "map N", "unmap N", "check N", "udev N [--install]", "uaccess",
                              "loopback N", "Коды завершения"})
         QVERIFY2(r.out.contains(QString::fromUtf8(word)), word);
+}
+
+void tst_VendrikPort::exitCodesListedAsTheTableHasThem_data() {
+    QTest::addColumn<QStringList>("listed");
+    const Run help = RunTool({QStringLiteral("--help")}, QProcessEnvironment::systemEnvironment());
+    QTest::newRow("--help") << HelpExitCodes(help.out);
+    QTest::newRow("manual page") << ManPageExitCodes(VENDRIK_MAN_DIR "/vendrik-port.1");
+}
+
+void tst_VendrikPort::exitCodesListedAsTheTableHasThem() {
+    QFETCH(QStringList, listed);
+    QCOMPARE(listed, ExitCodeLines(PortExitCodeMeanings()));
 }
 
 void tst_VendrikPort::refusesBadCommandLines_data() {

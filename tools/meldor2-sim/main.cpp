@@ -1,6 +1,7 @@
 // meldor2-sim: a simulated Мелдор-2 on a pseudo-terminal, to run the programmer against
 // by hand. See --help.
 
+#include "platform/SerialNames.h"
 #include "platform/VisibleText.h"
 #include "tools/simdevice/SimDevice.h"
 
@@ -233,8 +234,8 @@ int main(int argc, char** argv) {
     if (parser.isSet(dumpOpt) && !device.dumpMemory(parser.value(dumpOpt), &error))
         rc = die(error);
     // Leave the link alone if someone has pointed it elsewhere meanwhile.
-    if (com > 0 && QFileInfo(sim::ComPortLink(com)).symLinkTarget() == device.slavePath())
-        QFile::remove(sim::ComPortLink(com));
+    if (com > 0 && QFileInfo(ComPortLink(com)).symLinkTarget() == device.slavePath())
+        QFile::remove(ComPortLink(com));
     if (logFile != stderr)
         std::fclose(logFile);
     return rc;

@@ -2,7 +2,7 @@
 
 #include "platform/ThreadPriority.h"
 
-#include "platform/Paths.h"
+#include "platform/SerialNames.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -538,10 +538,6 @@ QList<QByteArray> SimDevice::writeFrames() const {
 QList<QByteArray> SimDevice::readRequests() const {
     std::lock_guard lock(mutex_);
     return readRequests_;
-}
-
-QString ComPortLink(int n) {
-    return VendrikConfigDir() + QStringLiteral("/dosdevices/com%1").arg(n);
 }
 
 bool LinkComPort(int n, const QString& target, QString* error) {

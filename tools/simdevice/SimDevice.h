@@ -136,8 +136,6 @@ private:
     QByteArray unasked_;
 };
 
-// Where the program looks for COMn: <per-user folder>/dosdevices/comn.
-QString ComPortLink(int n);
 // Points the program's COMn (in its per-user folder) at `target`, replacing an older link.
 bool LinkComPort(int n, const QString& target, QString* error = nullptr);
 
