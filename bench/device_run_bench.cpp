@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
 
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-    SetMessageBoxHandler([](const QString& text, const QString& caption, MsgIcon) {
+    SetMessageBoxHandler([](const QString& text, const QString& caption, TMessageIcon) {
         std::fprintf(stderr, "message box: %s (%s)\n", qPrintable(text), qPrintable(caption));
     });
 

@@ -2,7 +2,7 @@
 
 #include "platform/SerialNames.h"
 
-#include "base/Exception.h"
+#include "base/ProgramError.h"
 #include "cli/Arguments.h"
 #include "platform/VisibleText.h"
 

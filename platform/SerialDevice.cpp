@@ -214,10 +214,11 @@ bool TSerialDevice::Flush(bool Input, bool Output) {
     return true;
 }
 
-TWaitResult TSerialDevice::Wait(int Want, std::initializer_list<const TEventFd*> Events, int Ms) {
+TEventWaitResult TSerialDevice::Wait(int Want, std::initializer_list<const TEventFd*> Events,
+                                     int Ms) {
     TPolledDevice device{
         fd_, short(((Want & Readable) ? POLLIN : 0) | ((Want & Writable) ? POLLOUT : 0))};
-    TWaitResult result = WaitForEvents(Events, Ms, &device);
+    TEventWaitResult result = WaitForEvents(Events, Ms, &device);
     if (result.outcome != TWaitOutcome::DeviceReady)
         return result;
     if (device.got & POLLIN)

@@ -66,7 +66,7 @@ public:
     // Waits until the device is ready for Want (Readable/Writable; 0 watches only the
     // events) or one of Events is set: DeviceReady with the WaitFlags in ready, Event,
     // TimedOut or Failed. Ms < 0 waits without limit.
-    TWaitResult Wait(int Want, std::initializer_list<const TEventFd*> Events, int Ms);
+    TEventWaitResult Wait(int Want, std::initializer_list<const TEventFd*> Events, int Ms);
 
 private:
     // Puts back what Open found, once: the settings, then the exclusivity it set.

@@ -94,12 +94,12 @@ void TestCliExitCodes::endsWithItsOwnCode() {
     if (port == u"manual")
         config.switchOn = sim::SwitchOn::Manual;
     sim::SimDevice device(config);
-    QVERIFY(device.start());
+    QVERIFY(device.Start());
     TSerialDevice holder;
     if (port == u"held")
-        QVERIFY(holder.Open(device.slavePath()));
+        QVERIFY(holder.Open(device.SlavePath()));
     for (QString& a : args) {
-        a.replace(QStringLiteral("PORT"), device.slavePath());
+        a.replace(QStringLiteral("PORT"), device.SlavePath());
         a.replace(QStringLiteral("SMALL"), small_);
         a.replace(QStringLiteral("MISSING"), dir_.filePath(QStringLiteral("missing.bin")));
         a.replace(QStringLiteral("LARGE"), dir_.filePath(QStringLiteral("large.bin")));
@@ -110,10 +110,10 @@ void TestCliExitCodes::endsWithItsOwnCode() {
     const CliRun r = RunCli(args);
     QVERIFY2(r.code == code, qPrintable(QStringLiteral("%1: %2").arg(r.code).arg(r.errText())));
     QVERIFY2(r.errText().contains(message), qPrintable(r.errText()));
-    QCOMPARE(device.stats().writeFrames, writeFrames);
+    QCOMPARE(device.Stats().writeFrames, writeFrames);
     if (code == 2) {
         // Refused before anything was opened, and no JSON to misread.
-        QCOMPARE(device.stats().opens, 0);
+        QCOMPARE(device.Stats().opens, 0);
         QVERIFY(r.out.isEmpty());
         return;
     }
@@ -124,7 +124,7 @@ void TestCliExitCodes::endsWithItsOwnCode() {
     if (retries >= 0)
         QCOMPARE(j["retries"].toInt(), retries);
     if (code == 3)
-        QCOMPARE(device.stats().opens, 0);
+        QCOMPARE(device.Stats().opens, 0);
     if (code == 5) {
         // The limit holds: never before it, and not seconds after it on a busy machine.
         const int totalMs = j["timings"].toObject()["totalMs"].toInt();
@@ -133,7 +133,7 @@ void TestCliExitCodes::endsWithItsOwnCode() {
     // Whatever happened, the port is free again for the next program.
     if (port != u"held" && !faults.join(u' ').contains(QStringLiteral("hangup"))) {
         TSerialDevice after;
-        QVERIFY(after.Open(device.slavePath()));
+        QVERIFY(after.Open(device.SlavePath()));
     }
 }
 

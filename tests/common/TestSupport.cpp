@@ -24,8 +24,8 @@
 #include <vector>
 
 MessageRecorder::MessageRecorder() {
-    previous_ =
-        SetMessageBoxHandler([this](const QString& text, const QString& caption, MsgIcon icon) {
+    previous_ = SetMessageBoxHandler(
+        [this](const QString& text, const QString& caption, TMessageIcon icon) {
             boxes.append({text, caption, icon});
             if (onBox)
                 onBox(boxes.last());
@@ -37,13 +37,13 @@ MessageRecorder::~MessageRecorder() {
 }
 
 namespace {
-QString IconName(MsgIcon icon) {
+QString IconName(TMessageIcon icon) {
     switch (icon) {
-    case MsgIcon::None:
+    case TMessageIcon::None:
         return QStringLiteral("none");
-    case MsgIcon::Warning:
+    case TMessageIcon::Warning:
         return QStringLiteral("warning");
-    case MsgIcon::Error:
+    case TMessageIcon::Error:
         return QStringLiteral("error");
     }
     return QStringLiteral("icon %1").arg(int(icon));
@@ -51,7 +51,7 @@ QString IconName(MsgIcon icon) {
 } // namespace
 
 bool CompareBox(const MessageRecorder& recorder, qsizetype index, qsizetype count,
-                const QString& text, const QString& caption, MsgIcon icon, const char* file,
+                const QString& text, const QString& caption, TMessageIcon icon, const char* file,
                 int line) {
     const qsizetype shown = recorder.boxes.size();
     if (count >= 0) {
@@ -333,9 +333,9 @@ QStringList FolderEntries(const QString& dir) {
 }
 
 void ShowNoticeAsBox(const TNotice& Notice) {
-    const MsgIcon icon = Notice.icon == TNoticeIcon::Warning ? MsgIcon::Warning
-                         : Notice.icon == TNoticeIcon::Error ? MsgIcon::Error
-                                                             : MsgIcon::None;
+    const TMessageIcon icon = Notice.icon == TNoticeIcon::Warning ? TMessageIcon::Warning
+                              : Notice.icon == TNoticeIcon::Error ? TMessageIcon::Error
+                                                                  : TMessageIcon::None;
     ShowMessageBox(Notice.text, Notice.caption, icon);
 }
 

@@ -18,7 +18,7 @@
 struct RecordedBox {
     QString text;
     QString caption;
-    MsgIcon icon;
+    TMessageIcon icon;
 };
 
 class MessageRecorder;
@@ -26,7 +26,7 @@ class MessageRecorder;
 // Compares a box with the expected text, caption and icon, failing at the caller's line
 // with QCOMPARE's message. Use the macros below.
 bool CompareBox(const MessageRecorder& recorder, qsizetype index, qsizetype count,
-                const QString& text, const QString& caption, MsgIcon icon, const char* file,
+                const QString& text, const QString& caption, TMessageIcon icon, const char* file,
                 int line);
 
 // Exactly one box was shown, with this text, caption and icon.

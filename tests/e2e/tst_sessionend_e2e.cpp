@@ -34,9 +34,9 @@ private slots:
         bool transferAtSignal = false;
         QTimer sender;
         QObject::connect(&sender, &QTimer::timeout, [&] {
-            if (framesAtSignal >= 0 || rig.device.stats().writeFrames < 3)
+            if (framesAtSignal >= 0 || rig.device.Stats().writeFrames < 3)
                 return;
-            framesAtSignal = rig.device.stats().writeFrames;
+            framesAtSignal = rig.device.Stats().writeFrames;
             transferAtSignal = formMain->TransferRunning() && formSearsh->isVisible();
             ::kill(::getpid(), signal);
         });
@@ -59,7 +59,7 @@ private slots:
         QVERIFY(!timedOut);
         QVERIFY(transferAtSignal);
         // The sector under way may finish (with its retry); nothing after it is started.
-        const int framesAtExit = rig.device.stats().writeFrames;
+        const int framesAtExit = rig.device.Stats().writeFrames;
         QVERIFY2(framesAtExit <= framesAtSignal + 2,
                  qPrintable(QStringLiteral("%1 -> %2").arg(framesAtSignal).arg(framesAtExit)));
         QVERIFY(framesAtExit < 40);
@@ -68,7 +68,7 @@ private slots:
         QVERIFY(!formSearsh->isVisible());
         // The port is free for the next program.
         TSerialDevice after;
-        QVERIFY(after.Open(rig.device.slavePath()));
+        QVERIFY(after.Open(rig.device.SlavePath()));
         const QByteArray stored = ReadStoreFile();
         QVERIFY2(stored.contains("\"cbCheck_Checked\"=\"True\""), stored.constData());
         QVERIFY2(stored.contains("prog.bin"), stored.constData());

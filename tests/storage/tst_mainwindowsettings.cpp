@@ -116,7 +116,7 @@ private slots:
         QVERIFY(WriteStoreFile(stored));
         auto window = Start();
         QCOMPARE_ONE_BOX(boxes, QString("Invalid data type for 'FormVersion'"), QString("Vendrik"),
-                         MsgIcon::Error);
+                         TMessageIcon::Error);
         QCOMPARE(window->cbPort->currentIndex(), 0); // the window's own show handler ran
         window->cbPort->setCurrentIndex(5);
         window->cbPortChange();

@@ -143,7 +143,7 @@ private:
 
 Q_DECLARE_METATYPE(FarEnd::Mode)
 
-class tst_VendrikPort : public QObject {
+class TestVendrikPort : public QObject {
     Q_OBJECT
 private slots:
     void helpListsCommandsAndExitCodes();
@@ -173,7 +173,7 @@ private slots:
     void loopback();
 };
 
-void tst_VendrikPort::helpListsCommandsAndExitCodes() {
+void TestVendrikPort::helpListsCommandsAndExitCodes() {
     const Run r = RunTool({QStringLiteral("--help")}, QProcessEnvironment::systemEnvironment());
     QCOMPARE(r.code, 0);
     for (const char* word : {"list", "map N", "unmap N", "check N", "udev N [--install]", "uaccess",
@@ -181,19 +181,19 @@ void tst_VendrikPort::helpListsCommandsAndExitCodes() {
         QVERIFY2(r.out.contains(QString::fromUtf8(word)), word);
 }
 
-void tst_VendrikPort::exitCodesListedAsTheTableHasThem_data() {
+void TestVendrikPort::exitCodesListedAsTheTableHasThem_data() {
     QTest::addColumn<QStringList>("listed");
     const Run help = RunTool({QStringLiteral("--help")}, QProcessEnvironment::systemEnvironment());
     QTest::newRow("--help") << HelpExitCodes(help.out);
     QTest::newRow("manual page") << ManPageExitCodes(VENDRIK_MAN_DIR "/vendrik-port.1");
 }
 
-void tst_VendrikPort::exitCodesListedAsTheTableHasThem() {
+void TestVendrikPort::exitCodesListedAsTheTableHasThem() {
     QFETCH(QStringList, listed);
     QCOMPARE(listed, ExitCodeLines(PortExitCodeMeanings()));
 }
 
-void tst_VendrikPort::refusesBadCommandLines_data() {
+void TestVendrikPort::refusesBadCommandLines_data() {
     QTest::addColumn<QStringList>("args");
     QTest::newRow("no command") << QStringList{};
     QTest::newRow("unknown command") << QStringList{"flash"};
@@ -210,7 +210,7 @@ void tst_VendrikPort::refusesBadCommandLines_data() {
     QTest::newRow("udev 9") << QStringList{"udev", "9"};
 }
 
-void tst_VendrikPort::refusesBadCommandLines() {
+void TestVendrikPort::refusesBadCommandLines() {
     QFETCH(QStringList, args);
     TempConfigHome home;
     const Run r = RunTool(args, QProcessEnvironment::systemEnvironment());
@@ -220,7 +220,7 @@ void tst_VendrikPort::refusesBadCommandLines() {
     QVERIFY(!QFileInfo::exists(home.vendrikDir() + QStringLiteral("/dosdevices")));
 }
 
-void tst_VendrikPort::listShowsPortsAndMappings() {
+void TestVendrikPort::listShowsPortsAndMappings() {
     PtyPair pty;
     QVERIFY(pty.ok());
     FakeSystem sys;
@@ -262,7 +262,7 @@ void tst_VendrikPort::listShowsPortsAndMappings() {
         QCOMPARE(lines.filter(QStringLiteral("  COM%1  ").arg(n)).size(), 1);
 }
 
-void tst_VendrikPort::mapPrefersStableNameAndRefusesWhatIsNoPort_data() {
+void TestVendrikPort::mapPrefersStableNameAndRefusesWhatIsNoPort_data() {
     QTest::addColumn<QString>("device"); // "@" stands for the made-up /dev
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("linkTarget");
@@ -280,7 +280,7 @@ void tst_VendrikPort::mapPrefersStableNameAndRefusesWhatIsNoPort_data() {
     QTest::newRow("other character device refused") << "@/null" << 2 << QString();
 }
 
-void tst_VendrikPort::mapPrefersStableNameAndRefusesWhatIsNoPort() {
+void TestVendrikPort::mapPrefersStableNameAndRefusesWhatIsNoPort() {
     QFETCH(QString, device);
     QFETCH(int, code);
     QFETCH(QString, linkTarget);
@@ -310,7 +310,7 @@ void tst_VendrikPort::mapPrefersStableNameAndRefusesWhatIsNoPort() {
     QCOMPARE(r.out.trimmed(), QStringLiteral("COM3 -> ") + expand(linkTarget));
 }
 
-void tst_VendrikPort::mapReplacesAndUnmapRemoves() {
+void TestVendrikPort::mapReplacesAndUnmapRemoves() {
     PtyPair a, b;
     QVERIFY(a.ok() && b.ok());
     TempConfigHome home;
@@ -332,7 +332,7 @@ void tst_VendrikPort::mapReplacesAndUnmapRemoves() {
     QVERIFY(r.out.contains(QStringLiteral("и так не назначен")));
 }
 
-void tst_VendrikPort::mapAndUnmapLeaveAForeignFileAlone() {
+void TestVendrikPort::mapAndUnmapLeaveAForeignFileAlone() {
     PtyPair a;
     QVERIFY(a.ok());
     TempConfigHome home;
@@ -348,7 +348,7 @@ void tst_VendrikPort::mapAndUnmapLeaveAForeignFileAlone() {
     QCOMPARE(f.readAll(), QByteArray("kept"));
 }
 
-void tst_VendrikPort::checkDiagnoses_data() {
+void TestVendrikPort::checkDiagnoses_data() {
     QTest::addColumn<int>("com");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("says");
@@ -363,7 +363,7 @@ void tst_VendrikPort::checkDiagnoses_data() {
         << 7 << 1 << "порт занят ModemManager (pid 4242)";
 }
 
-void tst_VendrikPort::checkDiagnoses() {
+void TestVendrikPort::checkDiagnoses() {
     QFETCH(int, com);
     QFETCH(int, code);
     QFETCH(QString, says);
@@ -397,7 +397,7 @@ void tst_VendrikPort::checkDiagnoses() {
     QVERIFY(usb.drain(0).isEmpty());
 }
 
-void tst_VendrikPort::checkLeavesAPortAnotherProgramHoldsAsFound_data() {
+void TestVendrikPort::checkLeavesAPortAnotherProgramHoldsAsFound_data() {
     QTest::addColumn<bool>("exclusive"); // the other program made the terminal exclusive
     QTest::addColumn<bool>("hidden");    // the check cannot see the other program
     QTest::newRow("held, shared") << false << false;
@@ -407,7 +407,7 @@ void tst_VendrikPort::checkLeavesAPortAnotherProgramHoldsAsFound_data() {
     QTest::newRow("held exclusively where the check cannot see it") << true << true;
 }
 
-void tst_VendrikPort::checkLeavesAPortAnotherProgramHoldsAsFound() {
+void TestVendrikPort::checkLeavesAPortAnotherProgramHoldsAsFound() {
     QFETCH(bool, exclusive);
     QFETCH(bool, hidden);
     if (exclusive && hidden && !RunsAsRoot())
@@ -448,7 +448,7 @@ void tst_VendrikPort::checkLeavesAPortAnotherProgramHoldsAsFound() {
     QVERIFY(pty.drain(0).isEmpty()); // nothing sent
 }
 
-void tst_VendrikPort::checkOpensAPortNobodyHolds() {
+void TestVendrikPort::checkOpensAPortNobodyHolds() {
     PtyPair pty;
     QVERIFY(pty.ok());
     pty.closeSlave();
@@ -465,7 +465,7 @@ void tst_VendrikPort::checkOpensAPortNobodyHolds() {
              qPrintable(busy.out));
 }
 
-void tst_VendrikPort::namesFromTheSystemArePrintedHarmless() {
+void TestVendrikPort::namesFromTheSystemArePrintedHarmless() {
     PtyPair pty;
     QVERIFY(pty.ok());
     FakeSystem sys;
@@ -491,7 +491,7 @@ void tst_VendrikPort::namesFromTheSystemArePrintedHarmless() {
     }
 }
 
-void tst_VendrikPort::udevRuleMatchesTheAdapter_data() {
+void TestVendrikPort::udevRuleMatchesTheAdapter_data() {
     QTest::addColumn<QByteArray>("serial");
     QTest::addColumn<QString>("match");
     QTest::newRow("with a serial number")
@@ -504,7 +504,7 @@ void tst_VendrikPort::udevRuleMatchesTheAdapter_data() {
            R"(TAG+="uaccess", ENV{ID_MM_DEVICE_IGNORE}="1")";
 }
 
-void tst_VendrikPort::udevRuleMatchesTheAdapter() {
+void TestVendrikPort::udevRuleMatchesTheAdapter() {
     QFETCH(QByteArray, serial);
     QFETCH(QString, match);
     PtyPair pty;
@@ -528,7 +528,7 @@ void tst_VendrikPort::udevRuleMatchesTheAdapter() {
              serial.isEmpty());
 }
 
-void tst_VendrikPort::udevRefusesWhatNoRuleFits_data() {
+void TestVendrikPort::udevRefusesWhatNoRuleFits_data() {
     QTest::addColumn<int>("com");
     QTest::addColumn<QString>("says");
     QTest::newRow("built-in port") << 1 << "встроенный порт";
@@ -541,7 +541,7 @@ void tst_VendrikPort::udevRefusesWhatNoRuleFits_data() {
     QTest::newRow("adapter without USB identity") << 8 << "код изготовителя и изделия";
 }
 
-void tst_VendrikPort::udevRefusesWhatNoRuleFits() {
+void TestVendrikPort::udevRefusesWhatNoRuleFits() {
     QFETCH(int, com);
     QFETCH(QString, says);
     PtyPair uart, none, usb, pts;
@@ -580,7 +580,7 @@ void tst_VendrikPort::udevRefusesWhatNoRuleFits() {
     }
 }
 
-void tst_VendrikPort::udevInstallWritesTheRuleAndAppliesIt_data() {
+void TestVendrikPort::udevInstallWritesTheRuleAndAppliesIt_data() {
     QTest::addColumn<bool>("unprivileged"); // through sudo
     QTest::addColumn<bool>("udevadmFails");
     QTest::newRow("as this user") << false << false;
@@ -588,7 +588,7 @@ void tst_VendrikPort::udevInstallWritesTheRuleAndAppliesIt_data() {
     QTest::newRow("udevadm refuses") << false << true;
 }
 
-void tst_VendrikPort::udevInstallWritesTheRuleAndAppliesIt() {
+void TestVendrikPort::udevInstallWritesTheRuleAndAppliesIt() {
     QFETCH(bool, unprivileged);
     QFETCH(bool, udevadmFails);
     if (unprivileged && !RunsAsRoot())
@@ -669,7 +669,7 @@ void tst_VendrikPort::udevInstallWritesTheRuleAndAppliesIt() {
     }
 }
 
-void tst_VendrikPort::checkExplainsPermissionToAnUnprivilegedUser() {
+void TestVendrikPort::checkExplainsPermissionToAnUnprivilegedUser() {
     if (::geteuid() != 0)
         QSKIP("needs root to run the helper as another user");
     PtyPair pty;
@@ -696,7 +696,7 @@ void tst_VendrikPort::checkExplainsPermissionToAnUnprivilegedUser() {
              qPrintable(r.out));
 }
 
-void tst_VendrikPort::loopback_data() {
+void TestVendrikPort::loopback_data() {
     QTest::addColumn<FarEnd::Mode>("mode");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("says");
@@ -708,7 +708,7 @@ void tst_VendrikPort::loopback_data() {
     QTest::newRow("no plug") << FarEnd::Silent << 1 << "ничего не вернулось";
 }
 
-void tst_VendrikPort::loopback() {
+void TestVendrikPort::loopback() {
     QFETCH(FarEnd::Mode, mode);
     QFETCH(int, code);
     QFETCH(QString, says);
@@ -732,5 +732,5 @@ void tst_VendrikPort::loopback() {
         QCOMPARE(r.out.count(QStringLiteral(": цел, вернулся за")), 5);
 }
 
-QTEST_GUILESS_MAIN(tst_VendrikPort)
+QTEST_GUILESS_MAIN(TestVendrikPort)
 #include "tst_vendrikport.moc"

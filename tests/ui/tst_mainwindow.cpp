@@ -409,7 +409,7 @@ private slots:
             main_->BtnSaveAs->click();
             QCOMPARE(answer.shownWith, dir_.filePath("device.bin")); // last name of this run
         }
-        QCOMPARE_ONE_BOX(boxes, QString(), QString(), MsgIcon::None);
+        QCOMPARE_ONE_BOX(boxes, QString(), QString(), TMessageIcon::None);
     }
 
     void helpButtonCentresHelpWindowAndShowsItModally() {

@@ -1,4 +1,4 @@
-#include "base/Exception.h"
+#include "base/ProgramError.h"
 #include "tests/common/ModalDriver.h"
 #include "tests/common/ProgramWindows.h"
 #include "tests/common/TestSupport.h"
@@ -299,7 +299,7 @@ private slots:
 
     void showModalOfVisibleWindowIsRefused() {
         form_->show();
-        QVERIFY_THROWS_EXCEPTION(Exception, form_->ShowModal());
+        QVERIFY_THROWS_EXCEPTION(EProgramError, form_->ShowModal());
     }
 
     void clipLoopsWhilePlayingAndStopsOnFirstFrame() {

@@ -1,5 +1,5 @@
 #include "base/ErrorReport.h"
-#include "base/Exception.h"
+#include "base/ProgramError.h"
 #include "tests/common/TestSupport.h"
 #include "window/Application.h"
 
@@ -68,7 +68,7 @@ private slots:
         QObject::connect(&button, &QPushButton::clicked, Guarded([&] {
             ++clicks;
             if (clicks == 1)
-                throw Exception("Read error (5), Input/output error");
+                throw EProgramError("Read error (5), Input/output error");
             throw std::runtime_error("plain failure!");
         }));
         button.show();
@@ -77,15 +77,15 @@ private slots:
         QCOMPARE(clicks, 2);
         QCOMPARE(boxes.boxes.size(), 2);
         QCOMPARE_BOX(boxes, 0, QString("Read error (5), Input/output error."), QString("Vendrik"),
-                     MsgIcon::Error);
-        QCOMPARE_BOX(boxes, 1, QString("plain failure!"), QString("Vendrik"), MsgIcon::Error);
+                     TMessageIcon::Error);
+        QCOMPARE_BOX(boxes, 1, QString("plain failure!"), QString("Vendrik"), TMessageIcon::Error);
     }
 
     // The application object is the last resort for errors escaping any event.
     void queuedCallErrorIsReported() {
         MessageRecorder boxes;
         QMetaObject::invokeMethod(
-            qApp, [] { throw Exception("from another thread"); }, Qt::QueuedConnection);
+            qApp, [] { throw EProgramError("from another thread"); }, Qt::QueuedConnection);
         QTRY_COMPARE(boxes.boxes.size(), 1);
         QCOMPARE(boxes.boxes[0].text, QString("from another thread."));
     }

@@ -108,7 +108,7 @@ bool PictureDeviceRuns(QList<TRunPicture>& pictures, QString* error) {
     formMain->cbPort->setCurrentIndex(0);
     QStringList boxes;
     const MessageBoxHandler previous = SetMessageBoxHandler(
-        [&boxes](const QString& text, const QString&, MsgIcon) { boxes.append(text); });
+        [&boxes](const QString& text, const QString&, TMessageIcon) { boxes.append(text); });
     bool ok = true;
     for (const TPicturedRun& run : PicturedRuns) {
         // A device of its own for each run, so a fault meant for one run hits no other.
@@ -119,10 +119,10 @@ bool PictureDeviceRuns(QList<TRunPicture>& pictures, QString* error) {
             config.faults.rules.push_back(*sim::ParseFaultRule(run.fault, nullptr));
         sim::SimDevice device(config);
         QString why;
-        if (!device.start(&why)) {
+        if (!device.Start(&why)) {
             *error = QStringLiteral("cannot start the simulated device: %1").arg(why);
             ok = false;
-        } else if (!PointComAt(1, device.slavePath())) {
+        } else if (!PointComAt(1, device.SlavePath())) {
             *error = QStringLiteral("cannot point COM1 at the simulated device (is "
                                     "XDG_CONFIG_HOME set to a private folder?)");
             ok = false;
@@ -130,7 +130,7 @@ bool PictureDeviceRuns(QList<TRunPicture>& pictures, QString* error) {
             *error = QStringLiteral("the %1 run did not end").arg(run.name);
             ok = false;
         }
-        device.stop();
+        device.Stop();
         if (!ok)
             break;
     }

@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     }
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.filePath(QStringLiteral("config"))));
     // Nothing here waits for a person.
-    SetMessageBoxHandler([](const QString&, const QString&, MsgIcon) {});
+    SetMessageBoxHandler([](const QString&, const QString&, TMessageIcon) {});
 
     SetUpApplication(QStringLiteral("/usr/bin/Vendrik"));
     CreateWindows();
