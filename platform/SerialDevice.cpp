@@ -200,9 +200,16 @@ bool TSerialDevice::LineErrors(Counters& Baseline, uint32_t& Errors) {
 uint32_t TSerialDevice::LineErrorBits(const Counters& Before, const Counters& Now) {
     if (!Before.valid)
         return 0;
-    return (Now.frame != Before.frame ? CE_FRAME : 0) |
-           (Now.overrun != Before.overrun ? CE_OVERRUN : 0) |
-           (Now.parity != Before.parity ? CE_RXPARITY : 0) | (Now.brk != Before.brk ? CE_BREAK : 0);
+    uint32_t bits = 0;
+    if (Now.frame != Before.frame)
+        bits |= CE_FRAME;
+    if (Now.overrun != Before.overrun)
+        bits |= CE_OVERRUN;
+    if (Now.parity != Before.parity)
+        bits |= CE_RXPARITY;
+    if (Now.brk != Before.brk)
+        bits |= CE_BREAK;
+    return bits;
 }
 
 bool TSerialDevice::Flush(bool Input, bool Output) {

@@ -200,7 +200,8 @@ void TestVendrikPort::refusesBadCommandLines_data() {
     QTest::newRow("check without number") << QStringList{"check"};
     QTest::newRow("check 0") << QStringList{"check", "0"};
     QTest::newRow("check 9") << QStringList{"check", "9"};
-    QTest::newRow("check word") << QStringList{"check", "COM1"};
+    QTest::newRow("check word") << QStringList{"check", "one"};
+    QTest::newRow("check COM9") << QStringList{"check", "COM9"};
     QTest::newRow("loopback 9") << QStringList{"loopback", "9"};
     QTest::newRow("map 9") << QStringList{"map", "9", "/dev/ttyS0"};
     QTest::newRow("map without device") << QStringList{"map", "1"};
