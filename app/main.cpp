@@ -1,13 +1,13 @@
 // Start-up, message loop and shutdown. No command-line argument is read.
 
-#include "app/Application.h"
+#include "app/FontConfigWarmup.h"
 #include "app/PlatformChoice.h"
-#include "app/StartupProbe.h"
-#include "platform/FontConfigWarmup.h"
 #include "platform/Paths.h"
 #include "ui/SessionEnd.h"
 #include "ui/Startup.h"
 #include "ui/fMain.h"
+#include "window/Application.h"
+#include "window/StartupProbe.h"
 
 int main(int argc, char** argv) {
     SelectPlatform();

@@ -1,7 +1,7 @@
 #include "base/ErrorReport.h"
 
-#include "base/Exception.h"
 #include "base/MessageBox.h"
+#include "base/ProgramError.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -46,7 +46,7 @@ QString ExceptionMessage(std::exception_ptr error) {
     try {
         if (error)
             std::rethrow_exception(error);
-    } catch (const Exception& e) {
+    } catch (const EProgramError& e) {
         return e.Message();
     } catch (const std::exception& e) {
         return QString::fromUtf8(e.what());
@@ -57,5 +57,5 @@ QString ExceptionMessage(std::exception_ptr error) {
 }
 
 void ReportException(std::exception_ptr error) {
-    ShowMessageBox(WithFullStop(ExceptionMessage(error)), ApplicationTitle(), MsgIcon::Error);
+    ShowMessageBox(WithFullStop(ExceptionMessage(error)), ApplicationTitle(), TMessageIcon::Error);
 }

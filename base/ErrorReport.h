@@ -4,7 +4,7 @@
 // it is a real box in the window program and a line on standard error until one is
 // installed.
 
-#include "base/Exception.h"
+#include "base/ProgramError.h"
 
 #include <QString>
 #include <exception>

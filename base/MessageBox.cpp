@@ -16,22 +16,22 @@ MessageBoxHandler& Handler() {
 
 } // namespace
 
-void WriteMessageBoxToLog(const QString& text, const QString& caption, MsgIcon icon) {
+void WriteMessageBoxToLog(const QString& text, const QString& caption, TMessageIcon icon) {
     const QString line = caption.isEmpty() ? text : caption + QStringLiteral(": ") + text;
     switch (icon) {
-    case MsgIcon::Error:
+    case TMessageIcon::Error:
         qCritical().noquote() << line;
         break;
-    case MsgIcon::Warning:
+    case TMessageIcon::Warning:
         qWarning().noquote() << line;
         break;
-    case MsgIcon::None:
+    case TMessageIcon::None:
         qInfo().noquote() << line;
         break;
     }
 }
 
-void ShowMessageBox(const QString& text, const QString& caption, MsgIcon icon) {
+void ShowMessageBox(const QString& text, const QString& caption, TMessageIcon icon) {
     if (Handler())
         Handler()(text, caption, icon);
     else if (Installed())

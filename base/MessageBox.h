@@ -8,13 +8,13 @@
 #include <QString>
 #include <functional>
 
-enum class MsgIcon { None, Warning, Error };
+enum class TMessageIcon { None, Warning, Error };
 
 // Returns once the box has been dealt with (for the real box: dismissed by the operator).
-void ShowMessageBox(const QString& text, const QString& caption, MsgIcon icon);
+void ShowMessageBox(const QString& text, const QString& caption, TMessageIcon icon);
 
 using MessageBoxHandler =
-    std::function<void(const QString& text, const QString& caption, MsgIcon icon)>;
+    std::function<void(const QString& text, const QString& caption, TMessageIcon icon)>;
 
 // How a box is shown when no handler replaces it: the window program installs the real
 // box when its application object is made; an empty one restores writing the box to
@@ -29,4 +29,4 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 // The box as a line on standard error ("caption: text"), through Qt's message handler:
 // an error box is a critical message, a warning a warning, a box without icon an
 // information.
-void WriteMessageBoxToLog(const QString& text, const QString& caption, MsgIcon icon);
+void WriteMessageBoxToLog(const QString& text, const QString& caption, TMessageIcon icon);

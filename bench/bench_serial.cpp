@@ -1,8 +1,8 @@
 // Processor time of the serial link while it waits: the message-dispatching delay, an
 // idle open port, and a port receiving a 260-byte burst every 100 ms over a
 // pseudo-terminal. Prints each as a share of wall time.
-#include "app/Application.h"
 #include "comm/VaComm.h"
+#include "window/Application.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

@@ -13,7 +13,6 @@
 // normal priority, for the whole bench), writes 100 sectors, and fails on any frame
 // sent again.
 
-#include "app/Application.h"
 #include "base/MessageBox.h"
 #include "comm/VaComm.h"
 #include "programmer/ProgramFiles.h"
@@ -22,6 +21,7 @@
 #include "ui/fHelp.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"
+#include "window/Application.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
 
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-    SetMessageBoxHandler([](const QString& text, const QString& caption, MsgIcon) {
+    SetMessageBoxHandler([](const QString& text, const QString& caption, TMessageIcon) {
         std::fprintf(stderr, "message box: %s (%s)\n", qPrintable(text), qPrintable(caption));
     });
 

@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<sim::SimDevice>> devices;
     for (int i = 0; i < count; ++i) {
         devices.push_back(std::make_unique<sim::SimDevice>());
-        if (!devices.back()->start()) {
+        if (!devices.back()->Start()) {
             std::fprintf(stderr, "gang_bench: no pseudo-terminal for device %d\n", i + 1);
             return 2;
         }
@@ -150,11 +150,11 @@ int main(int argc, char** argv) {
     double singleSum = 0, gangSum = 0, gangCpuSum = 0;
     for (int round = 1; round <= rounds; ++round) {
         const Measure single = Run({QStringLiteral("write"), file, QStringLiteral("--port"),
-                                    devices[0]->slavePath(), QStringLiteral("--quiet")});
+                                    devices[0]->SlavePath(), QStringLiteral("--quiet")});
         QStringList gangArgs{QStringLiteral("write"), file, QStringLiteral("--quiet"),
                              QStringLiteral("--json")};
         for (const auto& d : devices)
-            gangArgs << QStringLiteral("--port") << d->slavePath();
+            gangArgs << QStringLiteral("--port") << d->SlavePath();
         const Measure gang = Run(gangArgs);
         for (const auto& [name, m] : {std::pair{"single", single}, std::pair{"gang", gang}})
             std::printf("| %d | %s | %.3f s | %.3f s | %.2f %% | %.3f s |\n", round, name, m.wall,
@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
         gangCpuSum += gang.cpu;
     }
     for (size_t i = 0; i < devices.size(); ++i)
-        if (devices[i]->memory().left(program.size()) != program) {
+        if (devices[i]->Memory().left(program.size()) != program) {
             std::fprintf(stderr, "gang_bench: device %zu does not hold the program\n", i + 1);
             ok = false;
         }

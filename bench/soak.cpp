@@ -13,7 +13,6 @@
 //
 //   soak [--runs N] [--seed S] [--warmup W] [--rss-tolerance-kib K]
 
-#include "app/Application.h"
 #include "base/ErrorReport.h"
 #include "base/MessageBox.h"
 #include "comm/VaComm.h"
@@ -25,6 +24,7 @@
 #include "ui/fHelp.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"
+#include "window/Application.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -218,7 +218,7 @@ Outcome RunOnce(const Plan& plan, int run, const QString& folder) {
     sim::SimDevice device(config);
     Outcome o;
     QString error;
-    if (!device.start(&error) || !sim::LinkComPort(1, device.slavePath(), &error)) {
+    if (!device.Start(&error) || !sim::LinkComPort(1, device.SlavePath(), &error)) {
         o.status = QStringLiteral("simulator failed: ") + error;
         return o;
     }
@@ -235,7 +235,7 @@ Outcome RunOnce(const Plan& plan, int run, const QString& folder) {
         formMain->BtnOpenClick();
         TFileDialog::SetAnswer({});
     } else {
-        device.setMemory(ProgramBytes(sim::MemoryBytes, run));
+        device.SetMemory(ProgramBytes(sim::MemoryBytes, run));
     }
 
     Operator op;
@@ -263,9 +263,9 @@ Outcome RunOnce(const Plan& plan, int run, const QString& folder) {
     if (plan.write) {
         QByteArray padded = program;
         padded.append(QByteArray(plan.sectors * SectorSize - program.size(), char(0xFF)));
-        o.deviceWhole = device.memory().left(padded.size()) == padded;
+        o.deviceWhole = device.Memory().left(padded.size()) == padded;
     }
-    device.stop();
+    device.Stop();
     return o;
 }
 

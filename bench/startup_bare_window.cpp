@@ -1,7 +1,7 @@
 // The floor of the start-up benchmark: a bare window of the main window's size, built
 // with the same toolkit and flags, reporting its first exposure the same way.
 
-#include "app/StartupProbe.h"
+#include "window/StartupProbe.h"
 
 #include <QApplication>
 #include <QWidget>

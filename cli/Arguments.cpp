@@ -1,11 +1,14 @@
 #include "cli/Arguments.h"
 
+#include "cli/RunResult.h"
 #include "cli/WireTrace.h"
+#include "platform/SerialNames.h"
 
 #include <QRegularExpression>
 #include <cmath>
 
-const char* const HelpText =
+namespace {
+const char* const UsageText =
     "Использование: vendrik-cli КОМАНДА ФАЙЛ --port N|УСТРОЙСТВО [--port ...] [ПАРАМЕТРЫ]\n"
     "Программирование прибора Мелдор-2 из сценария: те же кадры, ожидания, повтор\n"
     "и работа с портом, что и в окне Vendrik. После запуска включите прибор.\n"
@@ -43,19 +46,12 @@ const char* const HelpText =
     "на следующем секторе и закрывает порт; файл прерванного чтения не трогается.\n"
     "У нескольких портов процесс прибора, не остановившийся за 3 с, получает SIGTERM,\n"
     "ещё через 3 с — SIGKILL; как бы ни кончилась программа, кончаются и они.\n"
-    "\n"
-    "Коды завершения:\n"
-    "  0    сделано (compare: различий нет)\n"
-    "  1    несколько портов: хотя бы один прибор не готов (см. таблицу)\n"
-    "  2    неверные параметры\n"
-    "  3    ошибка файла: программа не читается, пуста или велика, образ не сохраняется\n"
-    "  4    порт не открылся (нет устройства, занят, нет прав) или оборвался,\n"
-    "       пока прибор не включился\n"
-    "  5    прибор не включился за --wait секунд\n"
-    "  6    ошибка передачи: сектор не прошёл и со второй попытки\n"
-    "  7    прибор отличается от файла (--verify или compare)\n"
-    "  130  прервано (Ctrl+C, SIGTERM, SIGHUP); у нескольких портов — если запрос\n"
-    "       остановил хотя бы один прибор\n";
+    "\n";
+} // namespace
+
+QString HelpText() {
+    return QString::fromUtf8(UsageText) + ExitCodeHelp(ExitCodeMeanings(), 5);
+}
 
 QString CommandName(TCommand Command) {
     switch (Command) {
@@ -69,18 +65,11 @@ QString CommandName(TCommand Command) {
     return {};
 }
 
-int ComNumber(const QString& Port) {
-    static const QRegularExpression com(QStringLiteral("^(?:COM)?([1-8])$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = com.match(Port);
-    return m.hasMatch() ? m.captured(1).toInt() : 0;
-}
-
 namespace {
 
 // "1", "COM1" and "com1" are the same port.
 std::optional<QString> PortValue(const QString& Text) {
-    if (const int n = ComNumber(Text))
+    if (const int n = ParseComNumber(Text))
         return QString::number(n);
     if (Text.startsWith(u'/'))
         return Text;

@@ -29,7 +29,4 @@ std::optional<TArguments> ParseArguments(const QStringList& Args, QString& Error
 
 QString CommandName(TCommand Command);
 
-// The port's COM number (1..8), or 0 for a device path.
-int ComNumber(const QString& Port);
-
-extern const char* const HelpText;
+QString HelpText();

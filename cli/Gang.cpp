@@ -1,5 +1,7 @@
 #include "cli/Gang.h"
 
+#include "platform/SerialNames.h"
+
 #include "cli/WireTrace.h"
 
 #include "platform/ChildProcess.h"
@@ -241,7 +243,7 @@ QString GangTable(const TGangResult& g) {
                           pad(QStringLiteral("Повторы"), 7), pad(QStringLiteral("Время, с"), 8),
                           QStringLiteral("Сообщение"));
     for (const TRunResult& d : g.devices) {
-        const int com = ComNumber(d.port);
+        const int com = ParseComNumber(d.port);
         QString message = VisibleText(d.messages.join(QStringLiteral("; ")));
         if (d.differingBytes > 0)
             message.prepend(QStringLiteral("отличающихся байт %1; ").arg(d.differingBytes));

@@ -1,7 +1,10 @@
 #pragma once
 // Gang programming: one child process per port, each the same program run for that one
-// port with --json, all at once. A device run keeps one transfer per event-loop thread,
-// so processes, not threads, are what lets several devices run side by side. The parent
+// port with --json, all at once. A device run works on state the process has once, as
+// the window program does: the program and device images (ProgramImage.h), the frame
+// buffer and last reply (FrameProtocol.h), the operation mode, the stop signals and the
+// message-box seam. Two runs in one process would share them, so each device gets a
+// process of its own, with its own exit code and JSON result. The parent
 // forwards Ctrl+C and SIGTERM to the children, collects their results and prints one
 // table (or one JSON object). A child that does not stop within a bound of a stop request
 // is terminated, then killed; no child outlives the parent.

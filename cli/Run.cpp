@@ -207,7 +207,7 @@ TRunResult RunOnDevice(const TArguments& Args, TStopSignals& Stop) {
     result.command = CommandName(Args.command);
     result.port = Args.ports.value(0);
     result.file = Args.file;
-    const int com = ComNumber(result.port);
+    const int com = ParseComNumber(result.port);
     result.device = ResolveSerialDevice(com ? QStringLiteral("COM%1").arg(com) : result.port);
     // A COM link (or a by-id name) is told by the device it leads to.
     if (const QString target = QFileInfo(result.device).canonicalFilePath(); !target.isEmpty())

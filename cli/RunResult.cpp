@@ -1,5 +1,7 @@
 #include "cli/RunResult.h"
 
+#include "platform/SerialNames.h"
+
 #include "cli/Arguments.h"
 #include "platform/VisibleText.h"
 
@@ -11,20 +13,30 @@ namespace {
 struct TOutcome {
     TExitCode code;
     const char* name;
-    const char* text;
+    const char* text;    // short, for the gang's table
+    const char* meaning; // for --help and the manual page; none for a code never returned
 };
 
 constexpr std::array<TOutcome, 10> Outcomes{{
-    {ExitKilled, "killed", "завершён сигналом"},
-    {ExitDone, "done", "готово"},
-    {ExitGangFailed, "gang-failed", "не все приборы готовы"},
-    {ExitBadArguments, "bad-arguments", "неверные параметры"},
-    {ExitFileError, "file-error", "ошибка файла"},
-    {ExitPortError, "port-error", "порт не открылся"},
-    {ExitNoAnnouncement, "no-announcement", "прибор не ответил"},
-    {ExitTransferFailed, "transfer-failed", "ошибка передачи"},
-    {ExitDiffers, "differs", "расхождение"},
-    {ExitInterrupted, "interrupted", "прервано"},
+    {ExitKilled, "killed", "завершён сигналом", nullptr},
+    {ExitDone, "done", "готово", "сделано (compare: различий нет)"},
+    {ExitGangFailed, "gang-failed", "не все приборы готовы",
+     "несколько портов: хотя бы один прибор не готов (подробности в таблице)"},
+    {ExitBadArguments, "bad-arguments", "неверные параметры", "неверные параметры"},
+    {ExitFileError, "file-error", "ошибка файла",
+     "ошибка файла: программа не читается, пуста или больше 131072 байт, образ не "
+     "сохраняется, файл --trace не создаётся"},
+    {ExitPortError, "port-error", "порт не открылся",
+     "порт не открылся (нет устройства, занят другой программой, нет прав) или линия "
+     "оборвалась, пока программа ждала прибор"},
+    {ExitNoAnnouncement, "no-announcement", "прибор не ответил",
+     "прибор не включился за время --wait"},
+    {ExitTransferFailed, "transfer-failed", "ошибка передачи",
+     "ошибка передачи: сектор не прошёл и со второй попытки, или линия оборвалась"},
+    {ExitDiffers, "differs", "расхождение", "прибор отличается от файла (--verify или compare)"},
+    {ExitInterrupted, "interrupted", "прервано",
+     "прервано (Ctrl+C, SIGTERM, SIGHUP); у нескольких портов — если запрос остановил хотя "
+     "бы один прибор"},
 }};
 
 } // namespace
@@ -50,9 +62,17 @@ QString OutcomeText(TExitCode Code) {
     return QString::number(int(Code));
 }
 
+TExitCodeMeanings ExitCodeMeanings() {
+    TExitCodeMeanings codes;
+    for (const TOutcome& o : Outcomes)
+        if (o.meaning)
+            codes.append({int(o.code), QString::fromUtf8(o.meaning)});
+    return codes;
+}
+
 QString PortLabel(const TRunResult& r) {
     const QString device = VisibleText(r.device.isEmpty() ? r.port : r.device);
-    const int com = ComNumber(r.port);
+    const int com = ParseComNumber(r.port);
     return com ? QStringLiteral("COM%1 (%2)").arg(com).arg(device) : device;
 }
 

@@ -2,12 +2,15 @@
 // Exit codes of vendrik-cli and what one run on one device came to, as --json prints it
 // and the gang's parent reads it back from each child.
 
+#include "platform/ExitCodeHelp.h"
+
 #include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-// As --help and the manual page list them.
+// Their names and meanings are in one table (RunResult.cpp): --help lists it, a test
+// holds the manual page against it.
 enum TExitCode {
     // One device of a gang whose process a signal ended: it has no exit code of its own.
     ExitKilled = -1,
@@ -27,6 +30,8 @@ QString OutcomeName(TExitCode Code);
 TExitCode OutcomeFromName(const QString& Name);
 // The outcome in the operator's words, for the gang's table.
 QString OutcomeText(TExitCode Code);
+// Every exit code the program ends with and what it means, in order.
+TExitCodeMeanings ExitCodeMeanings();
 
 struct TRunResult {
     QString command;

@@ -1,6 +1,8 @@
 #include "cli/WireTrace.h"
 
-#include "base/Exception.h"
+#include "platform/SerialNames.h"
+
+#include "base/ProgramError.h"
 #include "cli/Arguments.h"
 #include "platform/VisibleText.h"
 
@@ -39,7 +41,7 @@ QByteArray BytesText(const QByteArray& Bytes) {
 }
 
 QString PortName(const QString& Port) {
-    if (const int com = ComNumber(Port))
+    if (const int com = ParseComNumber(Port))
         return QStringLiteral("COM%1").arg(com);
     QString name = Port.startsWith(QStringLiteral("/dev/")) ? Port.mid(5) : Port;
     while (name.startsWith(u'/'))

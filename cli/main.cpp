@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
         return ExitBadArguments;
     }
     if (args->help) {
-        std::fputs(HelpText, stdout);
+        std::fputs(HelpText().toUtf8().constData(), stdout);
         return ExitDone;
     }
     TStopSignals stop;

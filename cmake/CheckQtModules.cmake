@@ -1,9 +1,41 @@
-# cmake -DBINARIES=<a|b|...> -DALLOWED=<Core|Test> -P CheckQtModules.cmake
+# cmake -DBINARIES=<a|b|...> -DALLOWED=<Core|Test> [-DFORBIDDEN=<fontconfig|freetype>]
+#       [-DNINJA=<ninja> -DBUILD_DIR=<tree>] -P CheckQtModules.cmake
 # Fails when one of the programs loads a Qt module (libQt6<Name>) not in ALLOWED, as the
 # dynamic loader resolves them (ldd), so that modules brought in indirectly count too.
+# FORBIDDEN names libraries (lib<name>) that must be neither loaded nor named on the
+# program's link line: the linker drops a library nothing calls, so only the link line
+# shows one a dependency still drags in. The link line is read from the build tree:
+# `ninja -t commands` with NINJA, else the target's link.txt.
 cmake_minimum_required(VERSION 3.25)
 string(REPLACE "|" ";" BINARIES "${BINARIES}")
 string(REPLACE "|" ";" ALLOWED "${ALLOWED}")
+string(REPLACE "|" ";" FORBIDDEN "${FORBIDDEN}")
+
+function(link_line binary out)
+  get_filename_component(name ${binary} NAME)
+  set(${out} "" PARENT_SCOPE)
+  if(NINJA)
+    execute_process(COMMAND ${NINJA} -C ${BUILD_DIR} -t commands ${name}
+      OUTPUT_VARIABLE commands RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "ninja -t commands ${name} failed (${rc})")
+    endif()
+    string(REGEX MATCHALL "[^\n]+" commands "${commands}")
+    list(GET commands -1 line)
+  else()
+    file(GLOB_RECURSE found ${BUILD_DIR}/*/${name}.dir/link.txt)
+    if(NOT found)
+      message(FATAL_ERROR "no link.txt for ${name} under ${BUILD_DIR}")
+    endif()
+    list(GET found 0 found)
+    file(READ ${found} line)
+  endif()
+  if(NOT line MATCHES "-o [^ ]*${name}( |$)")
+    message(FATAL_ERROR "the last command for ${name} does not link it: ${line}")
+  endif()
+  set(${out} "${line}" PARENT_SCOPE)
+endfunction()
+
 foreach(binary IN LISTS BINARIES)
   execute_process(COMMAND ldd ${binary} OUTPUT_VARIABLE loaded RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
@@ -19,4 +51,17 @@ foreach(binary IN LISTS BINARIES)
       message(FATAL_ERROR "${name} loads Qt module ${module}; allowed: ${ALLOWED}")
     endif()
   endforeach()
+  if(FORBIDDEN)
+    link_line(${binary} linked)
+    foreach(library IN LISTS FORBIDDEN)
+      if(loaded MATCHES "lib${library}[.-]")
+        message(FATAL_ERROR "${name} loads lib${library}")
+      endif()
+      string(TOLOWER "${linked}" lower)
+      if(lower MATCHES "lib${library}[.-]|-l${library}( |$)|/${library}/")
+        message(FATAL_ERROR "${name} names ${library} on its link line: ${linked}")
+      endif()
+    endforeach()
+    message(STATUS "${name}: neither loads nor links ${FORBIDDEN}")
+  endif()
 endforeach()

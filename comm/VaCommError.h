@@ -2,13 +2,13 @@
 // The serial link's one exception and the helpers that raise it with the platform's
 // last error code and its system text.
 
-#include "base/Exception.h"
+#include "base/ProgramError.h"
 
 #include <QString>
 
-class EVaCommError : public Exception {
+class EVaCommError : public EProgramError {
 public:
-    using Exception::Exception;
+    using EProgramError::EProgramError;
 };
 
 // Fills a format's "%d" with Code and "%s" with Text ("%%" is a literal "%"); any other

@@ -112,7 +112,7 @@ std::optional<unsigned> TVaCommEventThread::ReceivedEvents() {
         lingering_ = waiting;
         return arrived ? unsigned(EV_RXCHAR) : 0u;
     }
-    const TWaitResult woken = s.Device.Wait(TSerialDevice::Readable, {stop}, -1);
+    const TEventWaitResult woken = s.Device.Wait(TSerialDevice::Readable, {stop}, -1);
     switch (woken.outcome) {
     case TWaitOutcome::Event:
         return std::nullopt;

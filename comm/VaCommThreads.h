@@ -81,7 +81,7 @@ private:
     static constexpr int ClosingEvent = 0, ClearEvent = 1, DataEvent = 2;
     bool Notify(unsigned Events);
     // Acknowledges a purge the wait ended on; false when the queue is closing.
-    bool Serve(const TWaitResult& Woken);
+    bool Serve(const TEventWaitResult& Woken);
     std::shared_ptr<TVaCommSession> s_;
 };
 

@@ -32,7 +32,7 @@ bool TVaCommWriteThread::Notify(unsigned Events) {
     return !error && !s_->Stopped;
 }
 
-bool TVaCommWriteThread::Serve(const TWaitResult& Woken) {
+bool TVaCommWriteThread::Serve(const TEventWaitResult& Woken) {
     if (Woken.IsEvent(ClosingEvent))
         return false;
     if (Woken.IsEvent(ClearEvent))
@@ -52,7 +52,8 @@ void TVaCommWriteThread::Execute() {
 
     int retryMs = 0;
     while (!s.Stopped) {
-        const TWaitResult woken = WaitForEvents({q.Closing(), q.ClearRequest(), q.DataReady()}, -1);
+        const TEventWaitResult woken =
+            WaitForEvents({q.Closing(), q.ClearRequest(), q.DataReady()}, -1);
         if (!Serve(woken))
             break;
         if (woken.outcome != TWaitOutcome::Event) { // the wait failed: do not spin on it

@@ -2,6 +2,9 @@
 // Value types of the serial port component: line settings, watched events, thread
 // priorities and the small ordinal sets built from them.
 
+// The line-error bits of LineStatus::Errors are the serial device's own (LineErrors.h).
+#include "platform/LineErrors.h"
+
 #include <QMetaType>
 #include <QObject>
 #include <cstdint>
@@ -136,23 +139,54 @@ enum : quint32 {
     PURGE_RXCLEAR = 0x8
 };
 
-// Line-error bits of LineStatus::Errors.
-enum : quint32 {
-    CE_RXOVER = 0x1,
-    CE_OVERRUN = 0x2,
-    CE_RXPARITY = 0x4,
-    CE_FRAME = 0x8,
-    CE_BREAK = 0x10
-};
-
 // Bit rate an enumeration value names (0 for brUser).
 quint32 BaudrateValue(TVaBaudrate rate);
 
 } // namespace VaComm
 
-// The names are the project's vocabulary (br57600, ceRxChar, EV_RXCHAR, ...): make them
-// usable unqualified.
-using namespace VaComm;
+// The names are the project's vocabulary (br57600, ceRxChar, EV_RXCHAR, ...), usable
+// unqualified: each is declared here by name rather than by opening the namespace, so an
+// includer gets these and nothing else the namespace may come to hold.
+using VaComm::TVaBaudrate;
+using enum VaComm::TVaBaudrate;
+using VaComm::TVaParity;
+using enum VaComm::TVaParity;
+using VaComm::TVaDatabits;
+using enum VaComm::TVaDatabits;
+using VaComm::TVaStopbits;
+using enum VaComm::TVaStopbits;
+using VaComm::TVaCommOption;
+using enum VaComm::TVaCommOption;
+using VaComm::TVaCommEvent;
+using enum VaComm::TVaCommEvent;
+using VaComm::TVaControlDtr;
+using enum VaComm::TVaControlDtr;
+using VaComm::TVaControlRts;
+using enum VaComm::TVaControlRts;
+using VaComm::TThreadPriority;
+using enum VaComm::TThreadPriority;
+using VaComm::BaudrateValue;
+using VaComm::CommEventBit;
+using VaComm::EV_BREAK;
+using VaComm::EV_CTS;
+using VaComm::EV_DSR;
+using VaComm::EV_ERR;
+using VaComm::EV_EVENT1;
+using VaComm::EV_EVENT2;
+using VaComm::EV_PERR;
+using VaComm::EV_RING;
+using VaComm::EV_RLSD;
+using VaComm::EV_RX80FULL;
+using VaComm::EV_RXCHAR;
+using VaComm::EV_RXFLAG;
+using VaComm::EV_TXEMPTY;
+using VaComm::PURGE_RXABORT;
+using VaComm::PURGE_RXCLEAR;
+using VaComm::PURGE_TXABORT;
+using VaComm::PURGE_TXCLEAR;
+using VaComm::TVaCommEvents;
+using VaComm::TVaCommOptions;
+using VaComm::TVaSet;
 
 Q_DECLARE_METATYPE(VaComm::TVaCommEvents)
 Q_DECLARE_METATYPE(VaComm::TVaCommOptions)

@@ -42,8 +42,8 @@ TWaitOutcome TEventFd::Wait(int Ms) const {
     return WaitForEvents({this}, Ms).outcome;
 }
 
-TWaitResult WaitForEvents(std::initializer_list<const TEventFd*> Events, int Ms,
-                          TPolledDevice* Device) {
+TEventWaitResult WaitForEvents(std::initializer_list<const TEventFd*> Events, int Ms,
+                               TPolledDevice* Device) {
     pollfd fds[8];
     int n = 0;
     for (const TEventFd* e : Events) {

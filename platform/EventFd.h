@@ -12,13 +12,13 @@ enum class TWaitOutcome {
     Failed, // the reason in GetLastError()
 };
 
-struct TWaitResult {
+struct TEventWaitResult {
     TWaitOutcome outcome = TWaitOutcome::Failed;
     int event = -1; // Event: the index, in the list waited on, of the first set event
     int ready = 0;  // DeviceReady: what the device is ready for (TSerialDevice::WaitFlags)
 
     bool IsEvent(int Index) const { return outcome == TWaitOutcome::Event && event == Index; }
-    bool operator==(const TWaitResult&) const = default;
+    bool operator==(const TEventWaitResult&) const = default;
 };
 
 class TEventFd {
@@ -51,5 +51,5 @@ struct TPolledDevice {
 // Waits for the first of Events (at most 7) to be set or, when Device is given and wants
 // something, for the device: Event (the first set one wins over the device), DeviceReady
 // with Device->got filled, TimedOut or Failed. Ms < 0 waits without limit.
-TWaitResult WaitForEvents(std::initializer_list<const TEventFd*> Events, int Ms,
-                          TPolledDevice* Device = nullptr);
+TEventWaitResult WaitForEvents(std::initializer_list<const TEventFd*> Events, int Ms,
+                               TPolledDevice* Device = nullptr);

@@ -10,4 +10,6 @@ QString VendrikConfigDir() {
     return base + QStringLiteral("/vendrik");
 }
 
-QString ExecutablePath() { return QCoreApplication::applicationFilePath(); }
+QString ExecutablePath() {
+    return QCoreApplication::applicationFilePath();
+}

@@ -10,17 +10,17 @@ QString RegFoldName(const QString& name) {
     return folded;
 }
 
-RegKey* RegKey::child(const QString& name) {
+TRegKey* TRegKey::Child(const QString& name) {
     const auto it = childIndex_.constFind(RegFoldName(name));
     return it == childIndex_.cend() ? nullptr : &children_[*it];
 }
 
-const RegKey* RegKey::child(const QString& name) const {
-    return const_cast<RegKey*>(this)->child(name);
+const TRegKey* TRegKey::Child(const QString& name) const {
+    return const_cast<TRegKey*>(this)->Child(name);
 }
 
-RegKey& RegKey::addChild(const QString& name) {
-    if (RegKey* existing = child(name))
+TRegKey& TRegKey::AddChild(const QString& name) {
+    if (TRegKey* existing = Child(name))
         return *existing;
     childIndex_.insert(RegFoldName(name), children_.size());
     children_.emplace_back();
@@ -28,7 +28,7 @@ RegKey& RegKey::addChild(const QString& name) {
     return children_.back();
 }
 
-bool RegKey::removeChild(const QString& name) {
+bool TRegKey::RemoveChild(const QString& name) {
     const auto it = childIndex_.constFind(RegFoldName(name));
     if (it == childIndex_.cend())
         return false;
@@ -39,12 +39,12 @@ bool RegKey::removeChild(const QString& name) {
     return true;
 }
 
-const RegValue* RegKey::value(const QString& name) const {
+const TRegValue* TRegKey::Value(const QString& name) const {
     const auto it = valueIndex_.constFind(RegFoldName(name));
     return it == valueIndex_.cend() ? nullptr : &values_[*it];
 }
 
-void RegKey::setValue(const RegValue& value) {
+void TRegKey::SetValue(const TRegValue& value) {
     const QString folded = RegFoldName(value.name);
     const auto it = valueIndex_.constFind(folded);
     if (it != valueIndex_.cend()) {
@@ -56,14 +56,14 @@ void RegKey::setValue(const RegValue& value) {
     values_.push_back(value);
 }
 
-const RegKey* RegKey::find(const QStringList& path) const {
-    return const_cast<RegKey*>(this)->find(path);
+const TRegKey* TRegKey::Find(const QStringList& path) const {
+    return const_cast<TRegKey*>(this)->Find(path);
 }
 
-RegKey* RegKey::find(const QStringList& path) {
-    RegKey* key = this;
+TRegKey* TRegKey::Find(const QStringList& path) {
+    TRegKey* key = this;
     for (const QString& part : path) {
-        key = key->child(part);
+        key = key->Child(part);
         if (!key)
             return nullptr;
     }
@@ -158,7 +158,7 @@ bool ParseHexBytes(const QByteArray& text, QByteArray* out) {
 }
 
 // Everything after "=" of a value line.
-bool ParseData(const QByteArray& data, bool complete, RegValue* value) {
+bool ParseData(const QByteArray& data, bool complete, TRegValue* value) {
     if (data.startsWith('"')) {
         qsizetype pos = 0;
         QByteArray text;
@@ -196,7 +196,7 @@ bool ParseData(const QByteArray& data, bool complete, RegValue* value) {
     return false;
 }
 
-bool ParseValueLine(const QByteArray& line, bool complete, RegValue* value) {
+bool ParseValueLine(const QByteArray& line, bool complete, TRegValue* value) {
     qsizetype pos = 0;
     if (line.startsWith('@')) {
         value->name.clear();
@@ -293,7 +293,7 @@ bool IsQuotableText(const QByteArray& data) {
            IsValidUtf8(text);
 }
 
-QByteArray FormatValue(const RegValue& v) {
+QByteArray FormatValue(const TRegValue& v) {
     QByteArray line = v.name.isEmpty() ? QByteArray("@") : Quote(v.name.toUtf8());
     line.append('=');
     if (v.type == REG_SZ && IsQuotableText(v.data))
@@ -318,24 +318,24 @@ constexpr qsizetype KeyBytes(qsizetype pathBytes) {
 
 constexpr qsizetype HeaderBytes = 10; // "REGEDIT4\n\n"
 
-void FormatKey(const RegKey& key, const QByteArray& path, bool isRoot, QByteArray* out) {
-    if (!isRoot || !key.values().empty()) {
+void FormatKey(const TRegKey& key, const QByteArray& path, bool isRoot, QByteArray* out) {
+    if (!isRoot || !key.Values().empty()) {
         out->append('[' + path + "]\n");
-        for (const RegValue& v : key.values())
+        for (const TRegValue& v : key.Values())
             out->append(FormatValue(v));
         out->append('\n');
     }
-    for (const RegKey& child : key.children())
+    for (const TRegKey& child : key.Children())
         FormatKey(child, path + '\\' + child.name.toUtf8(), false, out);
 }
 
-void MeasureKey(const RegKey& key, qsizetype pathBytes, bool isRoot, RegTreeSize* size) {
-    if (!isRoot || !key.values().empty())
+void MeasureKey(const TRegKey& key, qsizetype pathBytes, bool isRoot, TRegTreeSize* size) {
+    if (!isRoot || !key.Values().empty())
         size->textBytes += KeyBytes(pathBytes);
-    for (const RegValue& v : key.values())
+    for (const TRegValue& v : key.Values())
         size->textBytes += FormatValue(v).size();
-    size->values += static_cast<qsizetype>(key.values().size());
-    for (const RegKey& child : key.children()) {
+    size->values += static_cast<qsizetype>(key.Values().size());
+    for (const TRegKey& child : key.Children()) {
         ++size->keys;
         MeasureKey(child, pathBytes + 1 + child.name.toUtf8().size(), false, size);
     }
@@ -344,20 +344,20 @@ void MeasureKey(const RegKey& key, qsizetype pathBytes, bool isRoot, RegTreeSize
 // The reader's state: the tree so far and what it would cost to write.
 class TreeBuilder {
 public:
-    RegKey root;
-    RegTreeSize size{0, 0, HeaderBytes};
-    RegTreeSize limit{RegMaxKeyCount, RegMaxValueCount, RegMaxTextBytes};
+    TRegKey root;
+    TRegTreeSize size{0, 0, HeaderBytes};
+    TRegTreeSize limit{RegMaxKeyCount, RegMaxValueCount, RegMaxTextBytes};
 
     // The key of a key line, created with the keys on its way; null when that would pass
     // a limit (then nothing is created).
-    RegKey* OpenPath(const QStringList& path) {
-        RegKey* key = &root;
+    TRegKey* OpenPath(const QStringList& path) {
+        TRegKey* key = &root;
         qsizetype pathBytes = RootName.size();
         qsizetype newKeys = 0;
         qsizetype newBytes = 0;
         for (const QString& part : path) {
             pathBytes += 1 + part.toUtf8().size();
-            RegKey* next = key ? key->child(part) : nullptr;
+            TRegKey* next = key ? key->Child(part) : nullptr;
             if (!next) {
                 ++newKeys;
                 newBytes += KeyBytes(pathBytes);
@@ -370,38 +370,38 @@ public:
         size.textBytes += newBytes;
         key = &root;
         for (const QString& part : path)
-            key = &key->addChild(part);
+            key = &key->AddChild(part);
         return key;
     }
 
     // False when the value would pass a limit (then the key is left as it was).
-    bool SetValue(RegKey* key, const RegValue& value) {
-        const RegValue* old = key->value(value.name);
+    bool SetValue(TRegKey* key, const TRegValue& value) {
+        const TRegValue* old = key->Value(value.name);
         qsizetype bytes = FormatValue(value).size();
         if (old)
             bytes -= FormatValue(*old).size();
-        else if (key == &root && root.values().empty())
+        else if (key == &root && root.Values().empty())
             bytes += KeyBytes(RootName.size());
         const qsizetype values = size.values + (old ? 0 : 1);
         if (values > limit.values || size.textBytes + bytes > limit.textBytes)
             return false;
         size.values = values;
         size.textBytes += bytes;
-        key->setValue(value);
+        key->SetValue(value);
         return true;
     }
 };
 
-void MergeKey(TreeBuilder& tree, const RegKey& from, QStringList& path, bool* whole) {
-    RegKey* key = path.isEmpty() ? &tree.root : tree.OpenPath(path);
+void MergeKey(TreeBuilder& tree, const TRegKey& from, QStringList& path, bool* whole) {
+    TRegKey* key = path.isEmpty() ? &tree.root : tree.OpenPath(path);
     if (!key) {
         *whole = false;
         return;
     }
-    for (const RegValue& v : from.values())
-        if (!key->value(v.name) && !tree.SetValue(key, v))
+    for (const TRegValue& v : from.Values())
+        if (!key->Value(v.name) && !tree.SetValue(key, v))
             *whole = false;
-    for (const RegKey& child : from.children()) {
+    for (const TRegKey& child : from.Children()) {
         path.append(child.name);
         MergeKey(tree, child, path, whole);
         path.removeLast();
@@ -440,7 +440,7 @@ private:
 
 } // namespace
 
-qsizetype RegValueLineBytes(const RegValue& value) {
+qsizetype RegValueLineBytes(const TRegValue& value) {
     return FormatValue(value).size();
 }
 
@@ -451,13 +451,13 @@ qsizetype RegKeyLineBytes(const QStringList& path) {
     return bytes;
 }
 
-RegTreeSize MeasureRegistryTree(const RegKey& root) {
-    RegTreeSize size{0, 0, HeaderBytes};
+TRegTreeSize MeasureRegistryTree(const TRegKey& root) {
+    TRegTreeSize size{0, 0, HeaderBytes};
     MeasureKey(root, RootName.size(), true, &size);
     return size;
 }
 
-bool RegMergeWithinLimits(RegKey& into, const RegKey& from) {
+bool RegMergeWithinLimits(TRegKey& into, const TRegKey& from) {
     TreeBuilder tree;
     tree.limit = {RegMaxKeyCount / 2, RegMaxValueCount / 2, RegMaxTextBytes / 2};
     tree.size = MeasureRegistryTree(into);
@@ -469,11 +469,11 @@ bool RegMergeWithinLimits(RegKey& into, const RegKey& from) {
     return whole;
 }
 
-RegKey ParseRegistryText(const QByteArray& text, bool* clean) {
+TRegKey ParseRegistryText(const QByteArray& text, bool* clean) {
     TreeBuilder tree;
     bool ok = true;
     LineReader lines(text);
-    RegKey* current = nullptr;
+    TRegKey* current = nullptr;
     bool headerSeen = false;
     while (!lines.AtEnd()) {
         bool complete = true;
@@ -529,13 +529,13 @@ RegKey ParseRegistryText(const QByteArray& text, bool* clean) {
                 }
             }
         }
-        RegValue value;
+        TRegValue value;
         if (tooLong || !current || !IsValidUtf8(line) || !ParseValueLine(line, complete, &value) ||
             value.data.size() > RegMaxValueBytes) {
             ok = false;
             continue;
         }
-        if (current->value(value.name))
+        if (current->Value(value.name))
             ok = false; // given twice: the later one wins, the earlier one survives aside
         if (!tree.SetValue(current, value))
             ok = false;
@@ -545,7 +545,7 @@ RegKey ParseRegistryText(const QByteArray& text, bool* clean) {
     return std::move(tree.root);
 }
 
-QByteArray FormatRegistryText(const RegKey& root) {
+QByteArray FormatRegistryText(const TRegKey& root) {
     QByteArray out = "REGEDIT4\n\n";
     FormatKey(root, RootName, true, &out);
     return out;

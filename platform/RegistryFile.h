@@ -17,7 +17,7 @@ enum : quint32 {
     REG_DWORD = 4,
 };
 
-struct RegValue {
+struct TRegValue {
     QString name; // empty: the key's default value ("@" in the file)
     quint32 type = REG_SZ;
     QByteArray data;
@@ -26,27 +26,27 @@ struct RegValue {
 // Names compare without regard to ASCII case and keep the case they were created with.
 QString RegFoldName(const QString& name);
 
-class RegKey {
+class TRegKey {
 public:
     QString name;
 
-    RegKey* child(const QString& name);
-    const RegKey* child(const QString& name) const;
-    RegKey& addChild(const QString& name); // the existing child when there is one
-    bool removeChild(const QString& name);
-    const std::vector<RegKey>& children() const { return children_; }
+    TRegKey* Child(const QString& name);
+    const TRegKey* Child(const QString& name) const;
+    TRegKey& AddChild(const QString& name); // the existing child when there is one
+    bool RemoveChild(const QString& name);
+    const std::vector<TRegKey>& Children() const { return children_; }
 
-    const RegValue* value(const QString& name) const;
-    void setValue(const RegValue& value); // replaces, keeping the first spelling and order
-    const std::vector<RegValue>& values() const { return values_; }
+    const TRegValue* Value(const QString& name) const;
+    void SetValue(const TRegValue& value); // replaces, keeping the first spelling and order
+    const std::vector<TRegValue>& Values() const { return values_; }
 
     // Walks a path of names; null when a key on the way is missing.
-    const RegKey* find(const QStringList& path) const;
-    RegKey* find(const QStringList& path);
+    const TRegKey* Find(const QStringList& path) const;
+    TRegKey* Find(const QStringList& path);
 
 private:
-    std::vector<RegKey> children_;
-    std::vector<RegValue> values_;
+    std::vector<TRegKey> children_;
+    std::vector<TRegValue> values_;
     // Folded name -> position; keeps huge files from turning lookups quadratic.
     QHash<QString, size_t> childIndex_;
     QHash<QString, size_t> valueIndex_;
@@ -64,33 +64,33 @@ constexpr qsizetype RegMaxValueBytes = 16 * 1024;      // the data of one value
 constexpr qsizetype RegMaxTextBytes = 4 * 1024 * 1024; // the whole text, read or written
 
 // A tree as the limits count it; `textBytes` is the size FormatRegistryText gives it.
-struct RegTreeSize {
+struct TRegTreeSize {
     qsizetype keys = 0;
     qsizetype values = 0;
     qsizetype textBytes = 0;
-    bool withinLimits() const {
+    bool WithinLimits() const {
         return keys <= RegMaxKeyCount && values <= RegMaxValueCount && textBytes <= RegMaxTextBytes;
     }
 };
-RegTreeSize MeasureRegistryTree(const RegKey& root);
+TRegTreeSize MeasureRegistryTree(const TRegKey& root);
 
 // Adds to `into` the keys and values of `from` that it lacks, in order, while the tree
 // stays within half the limits, so that later changes find room; false when something
 // was left out. `into` itself may fill the half.
-bool RegMergeWithinLimits(RegKey& into, const RegKey& from);
+bool RegMergeWithinLimits(TRegKey& into, const TRegKey& from);
 
 // Reads what can be read, within the limits above. `clean` becomes false when anything
 // was not understood or not kept (bad header, malformed line, invalid UTF-8, a value
 // given twice, a limit passed, ...): such a file must be kept aside before it is
 // replaced. What is kept always formats within the limits.
-RegKey ParseRegistryText(const QByteArray& text, bool* clean);
+TRegKey ParseRegistryText(const QByteArray& text, bool* clean);
 
 // The root is HKEY_CURRENT_USER; it is written as a key only when it holds values. Every
 // other key is written, those that only lead to deeper ones included.
-QByteArray FormatRegistryText(const RegKey& root);
+QByteArray FormatRegistryText(const TRegKey& root);
 
 // The length of the line that FormatRegistryText gives a value, line break included.
-qsizetype RegValueLineBytes(const RegValue& value);
+qsizetype RegValueLineBytes(const TRegValue& value);
 // The length of the key line of `path` (below the root), line break included.
 qsizetype RegKeyLineBytes(const QStringList& path);
 

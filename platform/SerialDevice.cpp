@@ -191,18 +191,25 @@ bool TSerialDevice::LineErrors(Counters& Baseline, uint32_t& Errors) {
     serial_icounter_struct ic{};
     if (::ioctl(fd_, TIOCGICOUNT, &ic) != 0)
         return errno == ENOTTY || errno == EINVAL || Fail(errno);
-    if (Baseline.valid) {
-        if (ic.frame != Baseline.frame)
-            Errors |= 0x8; // CE_FRAME
-        if (ic.overrun != Baseline.overrun)
-            Errors |= 0x2; // CE_OVERRUN
-        if (ic.parity != Baseline.parity)
-            Errors |= 0x4; // CE_RXPARITY
-        if (ic.brk != Baseline.brk)
-            Errors |= 0x10; // CE_BREAK
-    }
-    Baseline = {true, ic.frame, ic.overrun, ic.parity, ic.brk};
+    const Counters now{true, ic.frame, ic.overrun, ic.parity, ic.brk};
+    Errors = LineErrorBits(Baseline, now);
+    Baseline = now;
     return true;
+}
+
+uint32_t TSerialDevice::LineErrorBits(const Counters& Before, const Counters& Now) {
+    if (!Before.valid)
+        return 0;
+    uint32_t bits = 0;
+    if (Now.frame != Before.frame)
+        bits |= CE_FRAME;
+    if (Now.overrun != Before.overrun)
+        bits |= CE_OVERRUN;
+    if (Now.parity != Before.parity)
+        bits |= CE_RXPARITY;
+    if (Now.brk != Before.brk)
+        bits |= CE_BREAK;
+    return bits;
 }
 
 bool TSerialDevice::Flush(bool Input, bool Output) {
@@ -214,10 +221,11 @@ bool TSerialDevice::Flush(bool Input, bool Output) {
     return true;
 }
 
-TWaitResult TSerialDevice::Wait(int Want, std::initializer_list<const TEventFd*> Events, int Ms) {
+TEventWaitResult TSerialDevice::Wait(int Want, std::initializer_list<const TEventFd*> Events,
+                                     int Ms) {
     TPolledDevice device{
         fd_, short(((Want & Readable) ? POLLIN : 0) | ((Want & Writable) ? POLLOUT : 0))};
-    TWaitResult result = WaitForEvents(Events, Ms, &device);
+    TEventWaitResult result = WaitForEvents(Events, Ms, &device);
     if (result.outcome != TWaitOutcome::DeviceReady)
         return result;
     if (device.got & POLLIN)

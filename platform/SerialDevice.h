@@ -5,6 +5,7 @@
 
 #include "platform/CommDcb.h"
 #include "platform/EventFd.h"
+#include "platform/LineErrors.h"
 
 #include <QString>
 #include <cstdint>
@@ -50,20 +51,22 @@ public:
     bool InQueue(int& Count);
     // 0 where the driver does not know (a pseudo-terminal).
     bool OutQueue(int& Count);
-    // Line errors (CE_FRAME, CE_OVERRUN, CE_RXPARITY, CE_BREAK bits) since the previous
-    // call with the same Baseline; 0 where the driver keeps no counters.
+    // Line errors (CE_FRAME, CE_OVERRUN, CE_RXPARITY, CE_BREAK bits of LineErrors.h) since
+    // the previous call with the same Baseline; 0 where the driver keeps no counters.
     struct Counters {
         bool valid = false;
         int frame = 0, overrun = 0, parity = 0, brk = 0;
     };
     bool LineErrors(Counters& Baseline, uint32_t& Errors);
+    // The bits of the counters that moved from Before to Now; none without a valid Before.
+    static uint32_t LineErrorBits(const Counters& Before, const Counters& Now);
     bool Flush(bool Input, bool Output);
 
     enum WaitFlags : int { Readable = 1, Writable = 2, HungUp = 4 };
     // Waits until the device is ready for Want (Readable/Writable; 0 watches only the
     // events) or one of Events is set: DeviceReady with the WaitFlags in ready, Event,
     // TimedOut or Failed. Ms < 0 waits without limit.
-    TWaitResult Wait(int Want, std::initializer_list<const TEventFd*> Events, int Ms);
+    TEventWaitResult Wait(int Want, std::initializer_list<const TEventFd*> Events, int Ms);
 
 private:
     // Puts back what Open found, once: the settings, then the exclusivity it set.

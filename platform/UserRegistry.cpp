@@ -72,7 +72,7 @@ QByteArray Native(const QString& path) {
 }
 
 struct Loaded {
-    RegKey root;
+    TRegKey root;
     bool exists = false;
     bool readable = true;
     bool clean = true;
@@ -253,16 +253,16 @@ template <typename Change> RegStatus Mutate(Change change) {
     RegStatus status = ERROR_SUCCESS;
     if (!change(next->root, status) || status != ERROR_SUCCESS)
         return status;
-    if (!MeasureRegistryTree(next->root).withinLimits()) {
+    if (!MeasureRegistryTree(next->root).WithinLimits()) {
         // It would read back as damaged. A damaged file that fills the limits goes aside
         // whole: the change comes first, and what was read of it fills the room left. A
         // sound file is the user's and stays as it is.
         if (!store->exists || store->clean)
             return ERROR_NOT_ENOUGH_QUOTA;
-        RegKey changed;
+        TRegKey changed;
         if (!change(changed, status) || status != ERROR_SUCCESS)
             return status;
-        if (!MeasureRegistryTree(changed).withinLimits())
+        if (!MeasureRegistryTree(changed).WithinLimits())
             return ERROR_NOT_ENOUGH_QUOTA;
         RegMergeWithinLimits(changed, store->root);
         next->root = std::move(changed);
@@ -278,10 +278,10 @@ template <typename Change> RegStatus Mutate(Change change) {
     return ERROR_SUCCESS;
 }
 
-RegKey& MakePath(RegKey& root, const QStringList& path) {
-    RegKey* key = &root;
+TRegKey& MakePath(TRegKey& root, const QStringList& path) {
+    TRegKey* key = &root;
     for (const QString& part : path)
-        key = &key->addChild(part);
+        key = &key->AddChild(part);
     return *key;
 }
 
@@ -318,12 +318,12 @@ RegStatus RegCreateKeyEx(RegHandle base, const QString& subKey, quint32 access, 
     if (path.size() > RegMaxKeyDepth || RegKeyLineBytes(path) > RegMaxLineBytes)
         return ERROR_INVALID_PARAMETER;
     // An existing key needs no lock and no write (and so opens in a read-only folder).
-    if (ReadStore()->root.find(path)) {
+    if (ReadStore()->root.Find(path)) {
         *result = NewHandle(path, access);
         return ERROR_SUCCESS;
     }
-    const RegStatus status = Mutate([&](RegKey& root, RegStatus& s) {
-        if (root.find(path))
+    const RegStatus status = Mutate([&](TRegKey& root, RegStatus& s) {
+        if (root.Find(path))
             return false;
         if (!(from.access & KEY_CREATE_SUB_KEY)) {
             s = ERROR_ACCESS_DENIED;
@@ -346,7 +346,7 @@ RegStatus RegOpenKeyEx(RegHandle base, const QString& subKey, quint32 access, Re
     if (RegStatus s = SplitPath(subKey, &parts); s != ERROR_SUCCESS)
         return s;
     const QStringList path = from.path + parts;
-    if (!ReadStore()->root.find(path))
+    if (!ReadStore()->root.Find(path))
         return ERROR_FILE_NOT_FOUND;
     *result = NewHandle(path, access);
     return ERROR_SUCCESS;
@@ -362,8 +362,8 @@ RegStatus RegQueryValueEx(RegHandle key, const QString& name, quint32* type, cha
     if (data && !size)
         return ERROR_INVALID_PARAMETER;
     const LoadedPtr store = ReadStore();
-    const RegKey* k = store->root.find(open.path);
-    const RegValue* v = k ? k->value(name) : nullptr;
+    const TRegKey* k = store->root.Find(open.path);
+    const TRegValue* v = k ? k->Value(name) : nullptr;
     if (!v)
         return ERROR_FILE_NOT_FOUND;
     if (type)
@@ -390,15 +390,15 @@ RegStatus RegSetValueEx(RegHandle key, const QString& name, quint32 type, const 
         return ERROR_ACCESS_DENIED;
     if (!RegNameIsStorable(name) || (size && !data) || size > RegMaxValueBytes)
         return ERROR_INVALID_PARAMETER;
-    const RegValue value{name, type, QByteArray(data, static_cast<qsizetype>(size))};
+    const TRegValue value{name, type, QByteArray(data, static_cast<qsizetype>(size))};
     if (RegValueLineBytes(value) > RegMaxLineBytes)
         return ERROR_INVALID_PARAMETER;
-    return Mutate([&](RegKey& root, RegStatus&) {
-        RegKey& k = MakePath(root, open.path);
-        const RegValue* old = k.value(name);
+    return Mutate([&](TRegKey& root, RegStatus&) {
+        TRegKey& k = MakePath(root, open.path);
+        const TRegValue* old = k.Value(name);
         if (old && old->type == value.type && old->data == value.data)
             return false;
-        k.setValue(value);
+        k.SetValue(value);
         return true;
     });
 }
@@ -415,9 +415,9 @@ RegStatus RegDeleteKeyTree(RegHandle key, const QString& subKey) {
     if (parts.isEmpty())
         return ERROR_INVALID_PARAMETER;
     const QStringList parentPath = open.path + parts.mid(0, parts.size() - 1);
-    return Mutate([&](RegKey& root, RegStatus& s) {
-        RegKey* parent = root.find(parentPath);
-        if (!parent || !parent->removeChild(parts.last())) {
+    return Mutate([&](TRegKey& root, RegStatus& s) {
+        TRegKey* parent = root.Find(parentPath);
+        if (!parent || !parent->RemoveChild(parts.last())) {
             s = ERROR_FILE_NOT_FOUND;
             return false;
         }

@@ -1,6 +1,6 @@
 #include "programmer/FrameProtocol.h"
 
-#include "base/Exception.h"
+#include "base/ProgramError.h"
 #include "programmer/DeviceLink.h"
 #include "programmer/ProgramImage.h"
 

@@ -12,9 +12,9 @@
 // The window manager's maximized position is not adjusted after a restore: it stores
 // nothing and the main window cannot be maximized.
 
-#include "app/Form.h"
 #include "storage/RXProps.h"
 #include "storage/Registry.h"
+#include "window/Form.h"
 
 #include <QFlags>
 #include <QObject>

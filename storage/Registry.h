@@ -4,14 +4,14 @@
 // as (section, ident) pairs below one application key. A store object lives for one
 // load or one save and belongs to the user-interface thread.
 
-#include "base/Exception.h"
+#include "base/ProgramError.h"
 #include "platform/UserRegistry.h"
 
 #include <QString>
 
-class ERegistryException : public Exception {
+class ERegistryException : public EProgramError {
 public:
-    using Exception::Exception;
+    using EProgramError::EProgramError;
 };
 
 class TRegistry {

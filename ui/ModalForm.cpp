@@ -1,6 +1,6 @@
 #include "ui/ModalForm.h"
 
-#include "base/Exception.h"
+#include "base/ProgramError.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -14,7 +14,7 @@ TModalForm::~TModalForm() {
 
 int TModalForm::ShowModal() {
     if (loop_ || isVisible())
-        throw Exception(QStringLiteral("Cannot make a visible window modal"));
+        throw EProgramError(QStringLiteral("Cannot make a visible window modal"));
     QPointer<QWidget> previouslyActive = QApplication::activeWindow();
     QPointer<TModalForm> self(this);
 

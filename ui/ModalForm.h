@@ -2,7 +2,7 @@
 // A window that is created once and shown modally again and again: while it is up no
 // other window of the application takes input, and closing it only hides it.
 
-#include "app/Form.h"
+#include "window/Form.h"
 
 #include <QPointer>
 

@@ -3,15 +3,15 @@
 #include "base/MessageBox.h"
 
 void ShowNoticeBox(const TNotice& Notice) {
-    MsgIcon icon = MsgIcon::None;
+    TMessageIcon icon = TMessageIcon::None;
     switch (Notice.icon) {
     case TNoticeIcon::None:
         break;
     case TNoticeIcon::Warning:
-        icon = MsgIcon::Warning;
+        icon = TMessageIcon::Warning;
         break;
     case TNoticeIcon::Error:
-        icon = MsgIcon::Error;
+        icon = TMessageIcon::Error;
         break;
     }
     ShowMessageBox(Notice.text, Notice.caption, icon);

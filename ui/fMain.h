@@ -2,11 +2,11 @@
 // The main window: tool bar with the file and device operations and the port choice,
 // the description of the loaded program file, and writing the program into the device.
 
-#include "app/Form.h"
 #include "comm/VaComm.h"
 #include "programmer/ProgramFiles.h"
 #include "ui/Controls.h"
 #include "ui/FileDialogs.h"
+#include "window/Form.h"
 
 class QGroupBox;
 class TDeviceRunWindows;

@@ -4,8 +4,8 @@
 
 #include "base/CoreApplication.h"
 #include "base/ErrorReport.h"
-#include "base/Exception.h"
 #include "base/MessageBox.h"
+#include "base/ProgramError.h"
 #include "tests/common/TestSupport.h"
 
 #include <QtTest/QTest>
@@ -23,17 +23,17 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("line");
         QTest::newRow("error") << "Не могу открыть порт"
-                               << "Ошибка" << int(MsgIcon::Error) << int(QtCriticalMsg)
+                               << "Ошибка" << int(TMessageIcon::Error) << int(QtCriticalMsg)
                                << "Ошибка: Не могу открыть порт";
         QTest::newRow("warning") << "Программа не загружена"
-                                 << "Программатор" << int(MsgIcon::Warning) << int(QtWarningMsg)
-                                 << "Программатор: Программа не загружена";
+                                 << "Программатор" << int(TMessageIcon::Warning)
+                                 << int(QtWarningMsg) << "Программатор: Программа не загружена";
         QTest::newRow("no icon") << "OK"
-                                 << "Программатор" << int(MsgIcon::None) << int(QtInfoMsg)
+                                 << "Программатор" << int(TMessageIcon::None) << int(QtInfoMsg)
                                  << "Программатор: OK";
         QTest::newRow("no caption")
             << "Не могу считать файл"
-            << "" << int(MsgIcon::Error) << int(QtCriticalMsg) << "Не могу считать файл";
+            << "" << int(TMessageIcon::Error) << int(QtCriticalMsg) << "Не могу считать файл";
     }
     void boxWithoutHandlerIsLoggedBySeverity() {
         QFETCH(QString, text);
@@ -42,37 +42,39 @@ private slots:
         QFETCH(int, type);
         QFETCH(QString, line);
         QTest::ignoreMessage(QtMsgType(type), line.toUtf8().constData());
-        ShowMessageBox(text, caption, MsgIcon(icon));
+        ShowMessageBox(text, caption, TMessageIcon(icon));
     }
 
     // A handler stands in front of the installed box until it is taken away again.
     void handlerOverridesInstalledBoxUntilRemoved() {
         QStringList shown;
-        QVERIFY(!InstallMessageBox(
-            [&](const QString& text, const QString&, MsgIcon) { shown << "installed " + text; }));
-        ShowMessageBox("a", "c", MsgIcon::Warning);
+        QVERIFY(!InstallMessageBox([&](const QString& text, const QString&, TMessageIcon) {
+            shown << "installed " + text;
+        }));
+        ShowMessageBox("a", "c", TMessageIcon::Warning);
         {
             MessageRecorder boxes;
-            ShowMessageBox("b", "c", MsgIcon::Warning);
+            ShowMessageBox("b", "c", TMessageIcon::Warning);
             QCOMPARE(boxes.boxes.size(), 1);
             QCOMPARE(boxes.boxes[0].text, QString("b"));
         }
-        ShowMessageBox("c", "c", MsgIcon::Warning);
+        ShowMessageBox("c", "c", TMessageIcon::Warning);
         SetMessageBoxHandler(
-            [&](const QString& text, const QString&, MsgIcon) { shown << "handler " + text; });
-        ShowMessageBox("d", "c", MsgIcon::Warning);
+            [&](const QString& text, const QString&, TMessageIcon) { shown << "handler " + text; });
+        ShowMessageBox("d", "c", TMessageIcon::Warning);
         SetMessageBoxHandler({});
-        ShowMessageBox("e", "c", MsgIcon::Warning);
+        ShowMessageBox("e", "c", TMessageIcon::Warning);
         QCOMPARE(shown, (QStringList{"installed a", "installed c", "handler d", "installed e"}));
         InstallMessageBox({});
         QTest::ignoreMessage(QtWarningMsg, "c: f");
-        ShowMessageBox("f", "c", MsgIcon::Warning);
+        ShowMessageBox("f", "c", TMessageIcon::Warning);
         QCOMPARE(shown.size(), 4);
     }
 
     void reportWithoutHandlerIsLoggedWithTitle() {
         QTest::ignoreMessage(QtCriticalMsg, "Vendrik: Read error (5), Input/output error.");
-        ReportException(std::make_exception_ptr(Exception("Read error (5), Input/output error")));
+        ReportException(
+            std::make_exception_ptr(EProgramError("Read error (5), Input/output error")));
     }
 
     // Whatever escapes a queued call is reported as the window program reports it, and
@@ -93,7 +95,7 @@ private slots:
             qApp,
             [kind] {
                 if (kind == 0)
-                    throw Exception("Error writing dcb (22), Invalid argument");
+                    throw EProgramError("Error writing dcb (22), Invalid argument");
                 if (kind == 1)
                     throw std::runtime_error("plain failure!");
                 throw 42;
@@ -105,7 +107,7 @@ private slots:
         QCOMPARE(boxes.boxes.size(), 1);
         QCOMPARE(boxes.boxes[0].text, shown);
         QCOMPARE(boxes.boxes[0].caption, QString("Vendrik"));
-        QCOMPARE(boxes.boxes[0].icon, MsgIcon::Error);
+        QCOMPARE(boxes.boxes[0].icon, TMessageIcon::Error);
     }
 };
 

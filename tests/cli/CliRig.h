@@ -52,7 +52,7 @@ inline std::unique_ptr<sim::SimDevice> StartSim(const QStringList& Faults = {}) 
         config.faults.rules.push_back(*rule);
     }
     auto device = std::make_unique<sim::SimDevice>(config);
-    if (!device->start())
+    if (!device->Start())
         return nullptr;
     return device;
 }

@@ -1,6 +1,7 @@
 // Every way a run of vendrik-cli can end, each with its own exit code, the same outcome
 // in its JSON, and what the device and the port saw.
 
+#include "cli/RunResult.h"
 #include "platform/SerialDevice.h"
 #include "tests/cli/CliRig.h"
 
@@ -13,6 +14,8 @@ private slots:
     void endsWithItsOwnCode_data();
     void endsWithItsOwnCode();
     void helpListsCommandsAndExitCodes();
+    void exitCodesListedAsTheTableHasThem_data();
+    void exitCodesListedAsTheTableHasThem();
 
 private:
     QTemporaryDir dir_;
@@ -91,12 +94,12 @@ void TestCliExitCodes::endsWithItsOwnCode() {
     if (port == u"manual")
         config.switchOn = sim::SwitchOn::Manual;
     sim::SimDevice device(config);
-    QVERIFY(device.start());
+    QVERIFY(device.Start());
     TSerialDevice holder;
     if (port == u"held")
-        QVERIFY(holder.Open(device.slavePath()));
+        QVERIFY(holder.Open(device.SlavePath()));
     for (QString& a : args) {
-        a.replace(QStringLiteral("PORT"), device.slavePath());
+        a.replace(QStringLiteral("PORT"), device.SlavePath());
         a.replace(QStringLiteral("SMALL"), small_);
         a.replace(QStringLiteral("MISSING"), dir_.filePath(QStringLiteral("missing.bin")));
         a.replace(QStringLiteral("LARGE"), dir_.filePath(QStringLiteral("large.bin")));
@@ -107,10 +110,10 @@ void TestCliExitCodes::endsWithItsOwnCode() {
     const CliRun r = RunCli(args);
     QVERIFY2(r.code == code, qPrintable(QStringLiteral("%1: %2").arg(r.code).arg(r.errText())));
     QVERIFY2(r.errText().contains(message), qPrintable(r.errText()));
-    QCOMPARE(device.stats().writeFrames, writeFrames);
+    QCOMPARE(device.Stats().writeFrames, writeFrames);
     if (code == 2) {
         // Refused before anything was opened, and no JSON to misread.
-        QCOMPARE(device.stats().opens, 0);
+        QCOMPARE(device.Stats().opens, 0);
         QVERIFY(r.out.isEmpty());
         return;
     }
@@ -121,7 +124,7 @@ void TestCliExitCodes::endsWithItsOwnCode() {
     if (retries >= 0)
         QCOMPARE(j["retries"].toInt(), retries);
     if (code == 3)
-        QCOMPARE(device.stats().opens, 0);
+        QCOMPARE(device.Stats().opens, 0);
     if (code == 5) {
         // The limit holds: never before it, and not seconds after it on a busy machine.
         const int totalMs = j["timings"].toObject()["totalMs"].toInt();
@@ -130,7 +133,7 @@ void TestCliExitCodes::endsWithItsOwnCode() {
     // Whatever happened, the port is free again for the next program.
     if (port != u"held" && !faults.join(u' ').contains(QStringLiteral("hangup"))) {
         TSerialDevice after;
-        QVERIFY(after.Open(device.slavePath()));
+        QVERIFY(after.Open(device.SlavePath()));
     }
 }
 
@@ -141,6 +144,17 @@ void TestCliExitCodes::helpListsCommandsAndExitCodes() {
     for (const char* word : {"write ФАЙЛ", "read ФАЙЛ", "compare ФАЙЛ", "--verify", "--wait",
                              "--json", "Коды завершения", "130"})
         QVERIFY2(text.contains(QString::fromUtf8(word)), word);
+}
+
+void TestCliExitCodes::exitCodesListedAsTheTableHasThem_data() {
+    QTest::addColumn<QStringList>("listed");
+    QTest::newRow("--help") << HelpExitCodes(QString::fromUtf8(RunCli({"--help"}).out));
+    QTest::newRow("manual page") << ManPageExitCodes(VENDRIK_MAN_DIR "/vendrik-cli.1");
+}
+
+void TestCliExitCodes::exitCodesListedAsTheTableHasThem() {
+    QFETCH(QStringList, listed);
+    QCOMPARE(listed, ExitCodeLines(ExitCodeMeanings()));
 }
 
 QTEST_GUILESS_MAIN(TestCliExitCodes)

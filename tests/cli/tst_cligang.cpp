@@ -37,7 +37,7 @@ void TestCliGang::faultOnOneDeviceFailsOnlyThatDevice() {
         devices.push_back(
             StartSim(i == Faulty ? QStringList{QStringLiteral("W:2:noreply:-1")} : QStringList{}));
         QVERIFY(devices.back());
-        args << QStringLiteral("--port") << devices.back()->slavePath();
+        args << QStringLiteral("--port") << devices.back()->SlavePath();
     }
     if (json)
         args.append(QStringLiteral("--json"));
@@ -49,13 +49,13 @@ void TestCliGang::faultOnOneDeviceFailsOnlyThatDevice() {
     const CliRun r = RunCli(args);
     QVERIFY2(r.code == 1, r.err.constData());
     for (int i = 0; i < Devices; ++i) {
-        const QByteArray memory = devices[size_t(i)]->memory();
+        const QByteArray memory = devices[size_t(i)]->Memory();
         // The faulty device took sector 2 without acknowledging it; sector 3 never came.
         if (i == Faulty)
             QCOMPARE(memory.left(4 * 256), program.left(3 * 256) + QByteArray(256, '\xFF'));
         else
             QVERIFY2(memory.left(program.size()) == program, qPrintable(QString::number(i)));
-        QCOMPARE(devices[size_t(i)]->stats().announcements, 1);
+        QCOMPARE(devices[size_t(i)]->Stats().announcements, 1);
     }
     if (json) {
         const QJsonObject j = r.json();
@@ -64,7 +64,7 @@ void TestCliGang::faultOnOneDeviceFailsOnlyThatDevice() {
         QCOMPARE(list.size(), Devices);
         for (int i = 0; i < Devices; ++i) {
             const QJsonObject d = list[i].toObject();
-            QCOMPARE(d["device"].toString(), devices[size_t(i)]->slavePath());
+            QCOMPARE(d["device"].toString(), devices[size_t(i)]->SlavePath());
             QCOMPARE(d["outcome"].toString(),
                      i == Faulty ? QStringLiteral("transfer-failed") : QStringLiteral("done"));
             QCOMPARE(d["sectorsDone"].toInt(), i == Faulty ? 2 : 4);
@@ -76,7 +76,7 @@ void TestCliGang::faultOnOneDeviceFailsOnlyThatDevice() {
     QCOMPARE(lines.size(), Devices + 2);
     for (int i = 0; i < Devices; ++i) {
         const QString& row = lines[i + 1];
-        QVERIFY2(row.contains(devices[size_t(i)]->slavePath() + u' '), qPrintable(row));
+        QVERIFY2(row.contains(devices[size_t(i)]->SlavePath() + u' '), qPrintable(row));
         const QStringList cells = row.split(u' ', Qt::SkipEmptyParts);
         QVERIFY2(cells.contains(i == Faulty ? QStringLiteral("2/4") : QStringLiteral("4/4")),
                  qPrintable(row));
@@ -97,12 +97,12 @@ void TestCliGang::ctrlCReachesEveryDevice() {
     for (int i = 0; i < Devices; ++i) {
         devices.push_back(StartSim());
         QVERIFY(devices.back());
-        args << QStringLiteral("--port") << devices.back()->slavePath();
+        args << QStringLiteral("--port") << devices.back()->SlavePath();
     }
     TChildProcess gang;
     QVERIFY(gang.Start(QStringLiteral(VENDRIK_CLI_BIN), args));
     for (const auto& d : devices)
-        QTRY_VERIFY_WITH_TIMEOUT(d->stats().writeFrames >= 2, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(d->Stats().writeFrames >= 2, 20000);
     // Only the parent is signalled, as a service manager or kill(1) would do it.
     gang.Interrupt();
     QVERIFY(gang.WaitForExit(20000));
@@ -113,9 +113,9 @@ void TestCliGang::ctrlCReachesEveryDevice() {
     QCOMPARE(list.size(), Devices);
     for (int i = 0; i < Devices; ++i) {
         QCOMPARE(list[i].toObject()["outcome"].toString(), QStringLiteral("interrupted"));
-        QVERIFY(devices[size_t(i)]->stats().writeFrames < 40);
+        QVERIFY(devices[size_t(i)]->Stats().writeFrames < 40);
         TSerialDevice port;
-        QVERIFY(port.Open(devices[size_t(i)]->slavePath()));
+        QVERIFY(port.Open(devices[size_t(i)]->SlavePath()));
     }
 }
 

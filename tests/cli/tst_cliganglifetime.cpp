@@ -23,7 +23,7 @@ struct TGangRun {
     QStringList Paths() const {
         QStringList paths;
         for (const auto& d : devices)
-            paths.append(d->slavePath());
+            paths.append(d->SlavePath());
         return paths;
     }
     // Starts vendrik-cli write --json on Count simulated devices.
@@ -36,15 +36,15 @@ struct TGangRun {
         config.switchOn = SwitchOn;
         for (int i = 0; i < Count; ++i) {
             devices.push_back(std::make_unique<sim::SimDevice>(config));
-            if (!devices.back()->start())
+            if (!devices.back()->Start())
                 return false;
-            args << QStringLiteral("--port") << devices.back()->slavePath();
+            args << QStringLiteral("--port") << devices.back()->SlavePath();
         }
         return process.Start(QStringLiteral(VENDRIK_CLI_BIN), args);
     }
     bool EveryDevice(const std::function<bool(const sim::SimStats&)>& Condition) const {
         for (const auto& d : devices)
-            if (!Condition(d->stats()))
+            if (!Condition(d->Stats()))
                 return false;
         return true;
     }
@@ -115,7 +115,7 @@ void TestCliGangLifetime::hangUpStopsAtTheNextSector() {
     QTRY_VERIFY_WITH_TIMEOUT(gang.EveryDevice([](auto& s) { return s.writeFrames >= 3; }), 20000);
     QList<int> atSignal;
     for (const auto& d : gang.devices)
-        atSignal.append(d->stats().writeFrames);
+        atSignal.append(d->Stats().writeFrames);
     gang.process.Signal(SIGHUP);
     QVERIFY(gang.process.WaitForExit(20000));
     QVERIFY2(gang.process.ExitCode() == 130, gang.process.Error.constData());
@@ -127,12 +127,12 @@ void TestCliGangLifetime::hangUpStopsAtTheNextSector() {
         const QJsonObject d = list[i].toObject();
         QCOMPARE(d["outcome"].toString(), QStringLiteral("interrupted"));
         // The sector under way may finish (with its retry); nothing after it is started.
-        const int atExit = gang.devices[size_t(i)]->stats().writeFrames;
+        const int atExit = gang.devices[size_t(i)]->Stats().writeFrames;
         QVERIFY2(atExit <= atSignal[i] + 2,
                  qPrintable(QStringLiteral("%1 -> %2").arg(atSignal[i]).arg(atExit)));
         QVERIFY(d["sectorsDone"].toInt() >= atSignal[i] - 1);
         TSerialDevice port;
-        QVERIFY(port.Open(gang.devices[size_t(i)]->slavePath()));
+        QVERIFY(port.Open(gang.devices[size_t(i)]->SlavePath()));
     }
 }
 
@@ -140,11 +140,11 @@ void TestCliGangLifetime::stoppedChildIsTerminatedAfterTheGrace() {
     TGangRun gang;
     QVERIFY(gang.Start(2, 40));
     QTRY_VERIFY_WITH_TIMEOUT(gang.EveryDevice([](auto& s) { return s.writeFrames >= 2; }), 20000);
-    const int stopped = ChildHolding(gang.process.Pid(), gang.devices[1]->slavePath());
+    const int stopped = ChildHolding(gang.process.Pid(), gang.devices[1]->SlavePath());
     QVERIFY(stopped > 0);
     QVERIFY(SendSignal(stopped, SIGSTOP));
     QTRY_COMPARE_WITH_TIMEOUT(ProcessState(stopped), 'T', 5000);
-    const int framesWhenStopped = gang.devices[1]->stats().writeFrames;
+    const int framesWhenStopped = gang.devices[1]->Stats().writeFrames;
     gang.process.Interrupt();
     // The grace, SIGTERM with SIGCONT, then at most the next sector.
     QVERIFY(gang.process.WaitForExit(20000));
@@ -159,7 +159,7 @@ void TestCliGangLifetime::stoppedChildIsTerminatedAfterTheGrace() {
     QVERIFY2(Messages(woken).contains(QStringLiteral("не остановился за 3 с: послан SIGTERM")),
              qPrintable(Messages(woken)));
     QVERIFY(!Messages(woken).contains(QStringLiteral("SIGKILL")));
-    QVERIFY(gang.devices[1]->stats().writeFrames <= framesWhenStopped + 2);
+    QVERIFY(gang.devices[1]->Stats().writeFrames <= framesWhenStopped + 2);
     for (const QString& path : gang.Paths()) {
         TSerialDevice port;
         QVERIFY2(port.Open(path), qPrintable(path));
@@ -206,7 +206,7 @@ void TestCliGangLifetime::childEndedBySignalSaysSo() {
     TGangRun gang;
     QVERIFY(gang.Start(2, 12));
     QTRY_VERIFY_WITH_TIMEOUT(gang.EveryDevice([](auto& s) { return s.writeFrames >= 2; }), 20000);
-    QVERIFY(SendSignal(ChildHolding(gang.process.Pid(), gang.devices[0]->slavePath()), signal));
+    QVERIFY(SendSignal(ChildHolding(gang.process.Pid(), gang.devices[0]->SlavePath()), signal));
     QVERIFY(gang.process.WaitForExit(30000));
     QVERIFY2(gang.process.ExitCode() == 1, gang.process.Error.constData());
     const QJsonObject j = gang.Json();
@@ -215,7 +215,7 @@ void TestCliGangLifetime::childEndedBySignalSaysSo() {
     QCOMPARE(list.size(), 2);
     const QJsonObject killed = list[0].toObject();
     QCOMPARE(killed["outcome"].toString(), QStringLiteral("killed"));
-    QCOMPARE(killed["port"].toString(), gang.devices[0]->slavePath());
+    QCOMPARE(killed["port"].toString(), gang.devices[0]->SlavePath());
     QCOMPARE(Messages(killed), QStringLiteral("процесс прибора завершён сигналом %1").arg(signal));
     QCOMPARE(list[1].toObject()["outcome"].toString(), QStringLiteral("done"));
     QCOMPARE(OutcomeText(ExitKilled), QStringLiteral("завершён сигналом"));

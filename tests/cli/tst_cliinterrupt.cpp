@@ -36,7 +36,7 @@ void TestCliInterrupt::stopsAtTheNextSector() {
     if (framesBeforeSignal < 0)
         config.switchOn = sim::SwitchOn::Manual;
     sim::SimDevice device(config);
-    QVERIFY(device.start());
+    QVERIFY(device.Start());
     const bool read = command == u"read";
     const QString file = dir.filePath(QStringLiteral("image.bin"));
     const QByteArray before = read ? QByteArray("an earlier image") : Pattern(40 * 256);
@@ -46,13 +46,13 @@ void TestCliInterrupt::stopsAtTheNextSector() {
     TChildProcess child;
     QVERIFY(child.Start(
         QStringLiteral(VENDRIK_CLI_BIN),
-        {command, file, QStringLiteral("--port"), device.slavePath(), QStringLiteral("--json")}));
+        {command, file, QStringLiteral("--port"), device.SlavePath(), QStringLiteral("--json")}));
     auto frames = [&] {
-        const sim::SimStats s = device.stats();
+        const sim::SimStats s = device.Stats();
         return read ? s.readRequests : s.writeFrames;
     };
     if (framesBeforeSignal < 0)
-        QTRY_COMPARE_WITH_TIMEOUT(device.stats().opens, 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(device.Stats().opens, 1, 20000);
     else
         QTRY_VERIFY_WITH_TIMEOUT(frames() >= framesBeforeSignal, 20000);
     const int atSignal = frames();
@@ -73,7 +73,7 @@ void TestCliInterrupt::stopsAtTheNextSector() {
     QVERIFY(j["sectorsDone"].toInt() <= atExit);
     // The port is free for the next program.
     TSerialDevice after;
-    QVERIFY(after.Open(device.slavePath()));
+    QVERIFY(after.Open(device.SlavePath()));
     if (read && oldOutput)
         QCOMPARE(ReadWholeFile(file), before);
     if (read && !oldOutput)

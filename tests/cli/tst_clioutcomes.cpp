@@ -78,7 +78,7 @@ void TestCliOutcomes::hangUpWhileWaitingEndsTheRunAtOnce() {
     sim::SimConfig config;
     config.switchOn = sim::SwitchOn::Manual; // never switched on: only the hang-up can end it
     sim::SimDevice device(config);
-    QVERIFY(device.start());
+    QVERIFY(device.Start());
     const QString program = dir_.filePath(QStringLiteral("hangup.bin"));
     QVERIFY(WriteWholeFile(program, Pattern(3 * 256)));
     const QString file = command == u"read" ? dir_.filePath(QStringLiteral("out.bin")) : program;
@@ -86,11 +86,11 @@ void TestCliOutcomes::hangUpWhileWaitingEndsTheRunAtOnce() {
     TChildProcess cli;
     QVERIFY(
         cli.Start(QStringLiteral(VENDRIK_CLI_BIN), {command, file, QStringLiteral("--port"),
-                                                    device.slavePath(), QStringLiteral("--json")}));
+                                                    device.SlavePath(), QStringLiteral("--json")}));
     QVERIFY2(WaitForError(cli, "порт открыт", 20000), cli.Error.constData());
     QElapsedTimer sinceHangUp;
     sinceHangUp.start();
-    device.hangUp();
+    device.HangUp();
     QVERIFY2(cli.WaitForExit(5000), "still waiting after the line hung up");
     const qint64 endedAfterMs = sinceHangUp.elapsed();
     QCOMPARE(cli.ExitCode(), int(ExitPortError));
@@ -123,14 +123,14 @@ void TestCliOutcomes::compareChecksWhatAReadBringsBack() {
         QByteArray held = program;
         for (int offset : row.changed)
             held[offset] = char(~held[offset]);
-        device->setMemory(held);
+        device->SetMemory(held);
         // A read reply later than the 100 ms wait fails the sector; on a machine busy
         // enough to delay the simulator twice in a row the run is repeated, as what is
         // checked here is the comparison, not the line.
         CliRun r;
         for (int attempt = 0; attempt < 3; ++attempt) {
             r = RunCli({QStringLiteral("compare"), file, QStringLiteral("--port"),
-                        device->slavePath(), QStringLiteral("--json")});
+                        device->SlavePath(), QStringLiteral("--json")});
             if (r.code != int(ExitTransferFailed))
                 break;
         }
@@ -160,14 +160,14 @@ void TestCliOutcomes::emptyProgramIsRefused() {
     const QString empty = dir_.filePath(QStringLiteral("empty.bin"));
     QVERIFY(WriteWholeFile(empty, QByteArray()));
     args.insert(1, empty);
-    args.replaceInStrings(QStringLiteral("OTHER"), other->slavePath());
-    args << QStringLiteral("--port") << device->slavePath() << QStringLiteral("--json");
+    args.replaceInStrings(QStringLiteral("OTHER"), other->SlavePath());
+    args << QStringLiteral("--port") << device->SlavePath() << QStringLiteral("--json");
     const CliRun r = RunCli(args);
     QVERIFY2(r.code == int(ExitFileError), qPrintable(r.errText()));
     QCOMPARE(r.json()["outcome"].toString(), QStringLiteral("file-error"));
     QVERIFY2(r.errText().contains(QStringLiteral("пуст")), qPrintable(r.errText()));
-    QCOMPARE(device->stats().opens, 0);
-    QCOMPARE(other->stats().opens, 0);
+    QCOMPARE(device->Stats().opens, 0);
+    QCOMPARE(other->Stats().opens, 0);
 }
 
 void TestCliOutcomes::bytesBeyondWhatAWriteSendsAreReported() {
@@ -180,13 +180,13 @@ void TestCliOutcomes::bytesBeyondWhatAWriteSendsAreReported() {
     QVERIFY(WriteWholeFile(file, Pattern(131072)));
     TChildProcess cli;
     QVERIFY(cli.Start(QStringLiteral(VENDRIK_CLI_BIN),
-                      {QStringLiteral("write"), file, QStringLiteral("--port"), device->slavePath(),
+                      {QStringLiteral("write"), file, QStringLiteral("--port"), device->SlavePath(),
                        QStringLiteral("--json")}));
     QVERIFY2(WaitForError(cli, "1536", 20000), cli.Error.constData());
     QDeadlineTimer deadline(20000);
-    while (device->stats().writeFrames < 2 && !deadline.hasExpired())
+    while (device->Stats().writeFrames < 2 && !deadline.hasExpired())
         cli.WaitForExit(10);
-    QVERIFY(device->stats().writeFrames >= 2);
+    QVERIFY(device->Stats().writeFrames >= 2);
     cli.Interrupt();
     QVERIFY(cli.WaitForExit(10000));
     QCOMPARE(cli.ExitCode(), int(ExitInterrupted));
@@ -195,7 +195,7 @@ void TestCliOutcomes::bytesBeyondWhatAWriteSendsAreReported() {
     QCOMPARE(j["sectorsTotal"].toInt(), 506);
     const int done = j["sectorsDone"].toInt();
     // Stopped at the sector after the signal: every sector the device took is counted.
-    QVERIFY2(done == device->stats().writeFrames, qPrintable(QString::number(done)));
+    QVERIFY2(done == device->Stats().writeFrames, qPrintable(QString::number(done)));
 }
 
 QTEST_GUILESS_MAIN(TestCliOutcomes)

@@ -32,7 +32,7 @@ void TestCliPortCare::runLeavesAHeldPortAsFound() {
         QSKIP("only root opens a terminal another program made exclusive");
     auto device = StartSim();
     QVERIFY(device);
-    TForeignHolder other(device->slavePath(), B2400, foreignExclusive);
+    TForeignHolder other(device->SlavePath(), B2400, foreignExclusive);
     QVERIFY(other.ok());
     const TLineState found = other.state();
     QVERIFY(found.valid && found.speed == B2400);
@@ -40,11 +40,11 @@ void TestCliPortCare::runLeavesAHeldPortAsFound() {
     QVERIFY(WriteWholeFile(file, Pattern(256)));
 
     const CliRun r = RunCli({QStringLiteral("write"), file, QStringLiteral("--port"),
-                             device->slavePath(), QStringLiteral("--json")});
+                             device->SlavePath(), QStringLiteral("--json")});
     QVERIFY2(r.code == 0, qPrintable(r.errText()));
-    QCOMPARE(device->stats().writeFrames, 1);
+    QCOMPARE(device->Stats().writeFrames, 1);
     QCOMPARE(other.state(), found);
-    QCOMPARE(UnprivilegedOpenError(device->slavePath()), foreignExclusive ? EBUSY : 0);
+    QCOMPARE(UnprivilegedOpenError(device->SlavePath()), foreignExclusive ? EBUSY : 0);
 }
 
 void TestCliPortCare::namesFromOutsideArePrintedHarmless_data() {

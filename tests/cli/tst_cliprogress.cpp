@@ -60,7 +60,7 @@ void TestCliProgress::progressSuitsWhereItGoes() {
     const QString file = dir.filePath(QStringLiteral("p.bin"));
     QVERIFY(WriteWholeFile(file, Pattern(20 * 256)));
     const QStringList args{QStringLiteral("write"), file, QStringLiteral("--port"),
-                           device->slavePath()};
+                           device->SlavePath()};
     int code = -1;
     QByteArray seen;
     if (terminal) {

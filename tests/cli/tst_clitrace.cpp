@@ -161,15 +161,15 @@ void TestCliTrace::twoSectorWriteShowsTheWholeConversation() {
     QVERIFY(WriteWholeFile(file, program));
 
     const CliRun r = RunCli({QStringLiteral("write"), file, QStringLiteral("--port"),
-                             device->slavePath(), QStringLiteral("--wait"), QStringLiteral("30"),
+                             device->SlavePath(), QStringLiteral("--wait"), QStringLiteral("30"),
                              QStringLiteral("--trace"), tracePath, QStringLiteral("--json")});
     QVERIFY2(r.code == 0, r.err.constData());
-    QCOMPARE(device->memory().left(program.size()), program);
+    QCOMPARE(device->Memory().left(program.size()), program);
 
     const Trace t = ReadTrace(tracePath);
     QString why;
     QVERIFY2(Complete(t, why), qPrintable(why));
-    QVERIFY(t.header.first().endsWith(device->slavePath()));
+    QVERIFY(t.header.first().endsWith(device->SlavePath()));
     QCOMPARE(t.header.last().section(u':', 1).trimmed(),
              QStringLiteral("520 bytes sent, 3 received"));
 
@@ -179,7 +179,7 @@ void TestCliTrace::twoSectorWriteShowsTheWholeConversation() {
     QCOMPARE(received.size(), 3);
     QCOMPARE(received[0].sector, QStringLiteral("-"));
     QCOMPARE(received[0].bytes, QByteArray("!"));
-    const qsizetype opened = IndexOf(t, '*', QStringLiteral("open ") + device->slavePath());
+    const qsizetype opened = IndexOf(t, '*', QStringLiteral("open ") + device->SlavePath());
     QVERIFY(opened >= 0);
     qsizetype at = IndexOf(t, '<', {});
     QVERIFY(at > opened);
@@ -220,7 +220,7 @@ void TestCliTrace::gangWritesOneTracePerPort() {
     for (int i = 0; i < 2; ++i) {
         devices.push_back(StartSim());
         QVERIFY(devices.back());
-        const QString path = devices.back()->slavePath();
+        const QString path = devices.back()->SlavePath();
         QVERIFY(path.startsWith(QStringLiteral("/dev/")));
         args << QStringLiteral("--port") << path;
         expected << traceName(path);
@@ -233,7 +233,7 @@ void TestCliTrace::gangWritesOneTracePerPort() {
     for (int i = 0; i < 2; ++i) {
         // Found by the device's name, not by place in the sorted list: pts/10 sorts
         // before pts/9.
-        const QString path = devices[size_t(i)]->slavePath();
+        const QString path = devices[size_t(i)]->SlavePath();
         const Trace t = ReadTrace(dir.filePath(traceName(path)));
         QString why;
         QVERIFY2(Complete(t, why), qPrintable(why));
@@ -271,10 +271,10 @@ void TestCliTrace::failedAndStoppedRunsLeaveACompleteTrace() {
     TChildProcess child;
     QVERIFY(
         child.Start(QStringLiteral(VENDRIK_CLI_BIN),
-                    {QStringLiteral("write"), file, QStringLiteral("--port"), device->slavePath(),
+                    {QStringLiteral("write"), file, QStringLiteral("--port"), device->SlavePath(),
                      QStringLiteral("--trace"), tracePath, QStringLiteral("--json")}));
     if (framesBeforeCtrlC >= 0) {
-        QTRY_VERIFY_WITH_TIMEOUT(device->stats().writeFrames >= framesBeforeCtrlC, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(device->Stats().writeFrames >= framesBeforeCtrlC, 20000);
         child.Interrupt();
     }
     QVERIFY(child.WaitForExit(60000));
@@ -285,7 +285,7 @@ void TestCliTrace::failedAndStoppedRunsLeaveACompleteTrace() {
     QVERIFY2(Complete(t, why), qPrintable(why));
     const QList<TraceLine> sent = Lines(t, '>');
     // Every frame the device took is in the trace, and only those (all were well formed).
-    QCOMPARE(sent.size(), device->stats().writeFrames);
+    QCOMPARE(sent.size(), device->Stats().writeFrames);
     if (framesBeforeCtrlC < 0) {
         // Sector 1 twice, each attempt answered by nothing.
         QCOMPARE(sent.size(), 3);
@@ -317,12 +317,12 @@ void TestCliTrace::uncreatableTraceIsAFileErrorBeforeThePortOpens() {
     QVERIFY(WriteWholeFile(file, Pattern(256)));
     const QString tracePath = dir.filePath(trace);
     const CliRun r = RunCli({QStringLiteral("write"), file, QStringLiteral("--port"),
-                             device->slavePath(), QStringLiteral("--wait"), QStringLiteral("5"),
+                             device->SlavePath(), QStringLiteral("--wait"), QStringLiteral("5"),
                              QStringLiteral("--trace"), tracePath, QStringLiteral("--json")});
     QCOMPARE(r.code, 3);
     QCOMPARE(r.json()["outcome"].toString(), QStringLiteral("file-error"));
     QVERIFY2(r.errText().contains(tracePath), r.err.constData());
-    QCOMPARE(device->stats().opens, 0);
+    QCOMPARE(device->Stats().opens, 0);
 }
 
 void TestCliTrace::sectorComesFromTheLastFrameHeader_data() {

@@ -37,33 +37,33 @@ void TestCliTransfers::writePutsTheFileIntoTheDevice() {
     const QByteArray program = Pattern(size);
     const QString file = dir_.filePath(QStringLiteral("write.bin"));
     QVERIFY(WriteWholeFile(file, program));
-    QString port = device->slavePath();
+    QString port = device->SlavePath();
     if (byComNumber) {
-        QVERIFY(home.linkComPort(3, device->slavePath()));
+        QVERIFY(home.linkComPort(3, device->SlavePath()));
         port = QStringLiteral("3");
     }
 
     const CliRun r = RunCli({QStringLiteral("write"), file, QStringLiteral("--port"), port});
     QVERIFY2(r.code == 0, r.err.constData());
     const int sectors = (size + 255) / 256;
-    QCOMPARE(device->stats().writeFrames, sectors);
-    const QByteArray memory = device->memory();
+    QCOMPARE(device->Stats().writeFrames, sectors);
+    const QByteArray memory = device->Memory();
     QCOMPARE(memory.left(size), program);
     // The rest of the last sector goes out as 0xFF.
     QCOMPARE(memory.mid(size, sectors * 256 - size), QByteArray(sectors * 256 - size, '\xFF'));
-    QVERIFY2(r.out.contains(device->slavePath().toUtf8()), r.out.constData());
+    QVERIFY2(r.out.contains(device->SlavePath().toUtf8()), r.out.constData());
 }
 
 void TestCliTransfers::readSavesTheWholeImageOverAnOldFile() {
     auto device = StartSim();
     QVERIFY(device);
     const QByteArray contents = Pattern(40000, 3);
-    device->setMemory(contents);
+    device->SetMemory(contents);
     const QString file = dir_.filePath(QStringLiteral("read.bin"));
     QVERIFY(WriteWholeFile(file, QByteArray(500, 'x')));
 
     const CliRun r = RunCli({QStringLiteral("read"), file, QStringLiteral("--port"),
-                             device->slavePath(), QStringLiteral("--json")});
+                             device->SlavePath(), QStringLiteral("--json")});
     QVERIFY2(r.code == 0, r.err.constData());
     // As Save As writes it: 128 sectors read, the rest of the 131072 bytes zero.
     const QByteArray saved = ReadWholeFile(file);
@@ -72,7 +72,7 @@ void TestCliTransfers::readSavesTheWholeImageOverAnOldFile() {
     QCOMPARE(saved.mid(32768), QByteArray(131072 - 32768, '\0'));
     QCOMPARE(r.json()["sectorsDone"].toInt(), 128);
     QCOMPARE(r.json()["sectorsTotal"].toInt(), 128);
-    QCOMPARE(device->stats().readRequests, 128);
+    QCOMPARE(device->Stats().readRequests, 128);
 }
 
 void TestCliTransfers::compareCountsDifferingBytes_data() {
@@ -99,12 +99,12 @@ void TestCliTransfers::compareCountsDifferingBytes() {
     QByteArray held = program;
     for (int offset : changed)
         held[offset] = char(~held[offset]);
-    device->setMemory(held);
+    device->SetMemory(held);
     const QString file = dir_.filePath(QStringLiteral("compare.bin"));
     QVERIFY(WriteWholeFile(file, program));
 
     const CliRun r = RunCli({QStringLiteral("compare"), file, QStringLiteral("--port"),
-                             device->slavePath(), QStringLiteral("--json")});
+                             device->SlavePath(), QStringLiteral("--json")});
     QCOMPARE(r.code, 7);
     const QJsonObject j = r.json();
     QCOMPARE(j["outcome"].toString(), QStringLiteral("differs"));
@@ -114,7 +114,7 @@ void TestCliTransfers::compareCountsDifferingBytes() {
     for (const QJsonValue& v : j["firstDifferences"].toArray())
         offsets.append(v.toInt());
     QCOMPARE(offsets, firstOffsets);
-    QCOMPARE(device->stats().writeFrames, 0);
+    QCOMPARE(device->Stats().writeFrames, 0);
 }
 
 void TestCliTransfers::verifyReadsBackWhatWasWritten_data() {
@@ -146,7 +146,7 @@ void TestCliTransfers::verifyReadsBackWhatWasWritten() {
     for (int attempt = 0; attempt < 3; ++attempt) {
         device = StartSim(faults);
         QVERIFY(device);
-        r = RunCli({QStringLiteral("write"), file, QStringLiteral("--port"), device->slavePath(),
+        r = RunCli({QStringLiteral("write"), file, QStringLiteral("--port"), device->SlavePath(),
                     QStringLiteral("--verify"), QStringLiteral("--json")});
         if (r.code != 6)
             break;
@@ -162,8 +162,8 @@ void TestCliTransfers::verifyReadsBackWhatWasWritten() {
         QCOMPARE(j["firstDifferences"].toArray()[0].toInt(), firstOffset);
     QVERIFY(j["timings"].toObject()["verifyMs"].toInteger() >= 128 * 100);
     // The device was switched on twice: once for the write, once for the read-back.
-    QCOMPARE(device->stats().announcements, 2);
-    QCOMPARE(device->stats().readRequests, 128);
+    QCOMPARE(device->Stats().announcements, 2);
+    QCOMPARE(device->Stats().readRequests, 128);
 }
 
 QTEST_GUILESS_MAIN(TestCliTransfers)

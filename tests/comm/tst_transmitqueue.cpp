@@ -213,7 +213,7 @@ private slots:
         std::atomic<int> sentSize{0};
         std::jthread writer([&] {
             for (;;) {
-                const TWaitResult woken = WaitForEvents({q.Closing(), q.DataReady()}, -1);
+                const TEventWaitResult woken = WaitForEvents({q.Closing(), q.DataReady()}, -1);
                 if (!woken.IsEvent(1))
                     return;
                 TTransmitQueue::TTurn turn = q.Take();

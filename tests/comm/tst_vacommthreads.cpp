@@ -115,7 +115,7 @@ private slots:
         QVERIFY(p.pty.send("a"));
         QTRY_COMPARE(boxes.boxes.size(), 1);
         QCOMPARE(boxes.boxes[0].text, QString("Read error (5), Input/output error."));
-        QCOMPARE(boxes.boxes[0].icon, MsgIcon::Error);
+        QCOMPARE(boxes.boxes[0].icon, TMessageIcon::Error);
         QVERIFY(p.pty.send("b"));
         QTRY_COMPARE(calls, 2);
         QCOMPARE(boxes.boxes.size(), 1);

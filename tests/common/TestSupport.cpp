@@ -24,8 +24,8 @@
 #include <vector>
 
 MessageRecorder::MessageRecorder() {
-    previous_ =
-        SetMessageBoxHandler([this](const QString& text, const QString& caption, MsgIcon icon) {
+    previous_ = SetMessageBoxHandler(
+        [this](const QString& text, const QString& caption, TMessageIcon icon) {
             boxes.append({text, caption, icon});
             if (onBox)
                 onBox(boxes.last());
@@ -37,13 +37,13 @@ MessageRecorder::~MessageRecorder() {
 }
 
 namespace {
-QString IconName(MsgIcon icon) {
+QString IconName(TMessageIcon icon) {
     switch (icon) {
-    case MsgIcon::None:
+    case TMessageIcon::None:
         return QStringLiteral("none");
-    case MsgIcon::Warning:
+    case TMessageIcon::Warning:
         return QStringLiteral("warning");
-    case MsgIcon::Error:
+    case TMessageIcon::Error:
         return QStringLiteral("error");
     }
     return QStringLiteral("icon %1").arg(int(icon));
@@ -51,7 +51,7 @@ QString IconName(MsgIcon icon) {
 } // namespace
 
 bool CompareBox(const MessageRecorder& recorder, qsizetype index, qsizetype count,
-                const QString& text, const QString& caption, MsgIcon icon, const char* file,
+                const QString& text, const QString& caption, TMessageIcon icon, const char* file,
                 int line) {
     const qsizetype shown = recorder.boxes.size();
     if (count >= 0) {
@@ -333,9 +333,9 @@ QStringList FolderEntries(const QString& dir) {
 }
 
 void ShowNoticeAsBox(const TNotice& Notice) {
-    const MsgIcon icon = Notice.icon == TNoticeIcon::Warning ? MsgIcon::Warning
-                         : Notice.icon == TNoticeIcon::Error ? MsgIcon::Error
-                                                             : MsgIcon::None;
+    const TMessageIcon icon = Notice.icon == TNoticeIcon::Warning ? TMessageIcon::Warning
+                              : Notice.icon == TNoticeIcon::Error ? TMessageIcon::Error
+                                                                  : TMessageIcon::None;
     ShowMessageBox(Notice.text, Notice.caption, icon);
 }
 
@@ -414,4 +414,58 @@ qint64 PeakGrowthInChild(const std::function<qint64()>& body, qint64* result) {
         return -1;
     *result = in[1];
     return in[0];
+}
+
+QStringList ManPageExitCodes(const QString& manPage) {
+    const QStringList lines = QString::fromUtf8(ReadWholeFile(manPage)).split(u'\n');
+    QStringList codes;
+    bool inSection = false;
+    bool codeNext = false;
+    for (QString line : lines) {
+        if (line.startsWith(QStringLiteral(".SH"))) {
+            inSection = line == QStringLiteral(".SH СТАТУС ВЫХОДА");
+            continue;
+        }
+        if (!inSection)
+            continue;
+        if (line == QStringLiteral(".TP")) {
+            codeNext = true;
+            continue;
+        }
+        line.replace(QStringLiteral("\\fB"), QString()).replace(QStringLiteral("\\fI"), QString());
+        line.replace(QStringLiteral("\\fR"), QString())
+            .replace(QStringLiteral("\\-"), QStringLiteral("-"));
+        line.replace(QStringLiteral("\\(en"), QStringLiteral("–"));
+        line.replace(QStringLiteral("\\(em"), QStringLiteral("—"));
+        if (codeNext)
+            codes.append(line.trimmed());
+        else if (!codes.isEmpty())
+            codes.last() += u' ' + line.trimmed();
+        codeNext = false;
+    }
+    return codes;
+}
+
+QStringList HelpExitCodes(const QString& helpText) {
+    const qsizetype start = helpText.indexOf(QStringLiteral("Коды завершения:\n"));
+    if (start < 0)
+        return {};
+    QStringList codes;
+    const QStringList lines = helpText.mid(start).split(u'\n', Qt::SkipEmptyParts).mid(1);
+    for (const QString& line : lines) {
+        const QString text = line.trimmed();
+        if (!text.isEmpty() && text[0].isDigit() && line.startsWith(QStringLiteral("  ")) &&
+            !line.startsWith(QStringLiteral("   ")))
+            codes.append(text.section(u' ', 0, 0) + u' ' + text.section(u' ', 1).trimmed());
+        else if (!codes.isEmpty())
+            codes.last() += u' ' + text;
+    }
+    return codes;
+}
+
+QStringList ExitCodeLines(const TExitCodeMeanings& codes) {
+    QStringList lines;
+    for (const TExitCodeMeaning& c : codes)
+        lines.append(QString::number(c.code) + u' ' + c.meaning);
+    return lines;
 }

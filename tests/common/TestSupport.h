@@ -4,6 +4,7 @@
 // Window tests find theirs in ModalDriver.h and WindowManager.h.
 
 #include "base/MessageBox.h"
+#include "platform/ExitCodeHelp.h"
 #include "programmer/Notice.h"
 
 #include <QByteArray>
@@ -17,7 +18,7 @@
 struct RecordedBox {
     QString text;
     QString caption;
-    MsgIcon icon;
+    TMessageIcon icon;
 };
 
 class MessageRecorder;
@@ -25,7 +26,7 @@ class MessageRecorder;
 // Compares a box with the expected text, caption and icon, failing at the caller's line
 // with QCOMPARE's message. Use the macros below.
 bool CompareBox(const MessageRecorder& recorder, qsizetype index, qsizetype count,
-                const QString& text, const QString& caption, MsgIcon icon, const char* file,
+                const QString& text, const QString& caption, TMessageIcon icon, const char* file,
                 int line);
 
 // Exactly one box was shown, with this text, caption and icon.
@@ -169,6 +170,13 @@ QByteArray ReadStoreFile();
 bool WriteStoreFile(const QByteArray& bytes);
 // Every name in a folder, hidden and special files included, sorted.
 QStringList FolderEntries(const QString& dir);
+
+// The exit codes a manual page's "СТАТУС ВЫХОДА" section lists, and those of a --help
+// text's "Коды завершения:" part, each as "<code> <meaning>" with the roff markup and the
+// line breaks taken out, so that they compare with a program's table (ExitCodeMeanings).
+QStringList ManPageExitCodes(const QString& manPage);
+QStringList HelpExitCodes(const QString& helpText);
+QStringList ExitCodeLines(const TExitCodeMeanings& codes);
 
 // Settings files that once took the machine's memory. `lines` key lines, each `depth`
 // levels deep and apart from the first level on (7607 x 250: 4 MB); short keys of the

@@ -190,7 +190,7 @@ void ChildSay(const QByteArray& line) {
 }
 
 void ChildRecordBoxes() {
-    SetMessageBoxHandler([](const QString& text, const QString& caption, MsgIcon) {
+    SetMessageBoxHandler([](const QString& text, const QString& caption, TMessageIcon) {
         QString flat = text;
         flat.replace(u'\n', u' ').replace(u'\t', u' ');
         ChildSay("box\t" + flat.toUtf8() + "\t" + caption.toUtf8());

@@ -55,7 +55,7 @@ inline QByteArray ProgramBytes(int size) {
 class MainWindowRig {
 public:
     explicit MainWindowRig(sim::SimConfig config = DeviceConfig()) : device(std::move(config)) {
-        started = device.start() && home.linkComPort(1, device.slavePath());
+        started = device.Start() && home.linkComPort(1, device.SlavePath());
         std::fill(DeviceImage.begin(), DeviceImage.end(), quint8(0));
         DeviceImageValid = false;
         ProgramLoaded = false;
@@ -71,7 +71,7 @@ public:
     ~MainWindowRig() {
         TFileDialog::SetAnswer({});
         windows.reset();
-        device.stop();
+        device.Stop();
     }
 
     // Loads `bytes` as the program through the Open button.
@@ -127,7 +127,7 @@ public:
 
     QList<int> sectorsWritten() const {
         QList<int> sectors;
-        for (const QByteArray& f : device.writeFrames())
+        for (const QByteArray& f : device.WriteFrames())
             sectors.append(quint8(f[1]) | (quint8(f[2]) << 8));
         return sectors;
     }

@@ -3,8 +3,8 @@
 // and while a run is up the progress window is the modal window, in front of the main
 // window and centred on it as the screen shows them.
 
-#include "app/Application.h"
 #include "tests/e2e/MainWindowRig.h"
+#include "window/Application.h"
 
 #include <QWindow>
 
@@ -58,7 +58,7 @@ private slots:
         if (write)
             rig.loadProgram(program);
         else
-            rig.device.setMemory(ProgramBytes(sim::MemoryBytes));
+            rig.device.SetMemory(ProgramBytes(sim::MemoryBytes));
 
         TSeen seen;
         // Looked at once the progress window is mapped where the screen shows it.
@@ -71,9 +71,9 @@ private slots:
         QVERIFY(!rig.timedOut);
         QCOMPARE(formSearsh->stInfo->text(), write ? Written : Read);
         if (write)
-            QCOMPARE(rig.device.memory().left(program.size()), program);
+            QCOMPARE(rig.device.Memory().left(program.size()), program);
         else
-            QCOMPARE(rig.device.stats().readRequests, 128);
+            QCOMPARE(rig.device.Stats().readRequests, 128);
 
         QVERIFY(seen.seen);
         QVERIFY(seen.modal);

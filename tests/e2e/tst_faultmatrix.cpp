@@ -2,9 +2,8 @@
 // the real serial port and the simulated device, or through copies of the program in
 // child processes. Every row checks that nothing crashed or hung, that the operator was
 // told, that an earlier file survived and that the port was let go; the rows are printed
-// at the end as the Markdown table kept in the README.
+// at the end as the Markdown table kept in docs/developer.md.
 
-#include "app/Application.h"
 #include "base/ErrorReport.h"
 #include "comm/VaComm.h"
 #include "platform/RegistryFile.h"
@@ -13,6 +12,7 @@
 #include "storage/Placemnt.h"
 #include "tests/e2e/FaultProbes.h"
 #include "tests/e2e/MainWindowRig.h"
+#include "window/Application.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -145,11 +145,11 @@ QByteArray StoreText(const Settings& s) {
 // The three stored settings as the file holds them; `clean` tells whether the file was
 // understood completely.
 Settings StoredSettings(const QByteArray& text, bool* clean) {
-    const RegKey root = ParseRegistryText(text, clean);
+    const TRegKey root = ParseRegistryText(text, clean);
     Settings s;
-    const RegKey* key = root.find({"Software", "Vendrik", "TformMain"});
+    const TRegKey* key = root.Find({"Software", "Vendrik", "TformMain"});
     auto text0 = [&](const char* name) {
-        const RegValue* v = key ? key->value(QString::fromLatin1(name)) : nullptr;
+        const TRegValue* v = key ? key->Value(QString::fromLatin1(name)) : nullptr;
         if (!v)
             return QStringLiteral("<missing>");
         QByteArray d = v->data;
@@ -206,7 +206,7 @@ QList<int> ProgramDescriptors(const QString& line, const QList<int>& simulators)
 
 RunResult RunDevice(MainWindowRig& rig, void (TformMain::*click)(),
                     std::function<bool()> closeEarly = {}) {
-    const QString line = rig.device.slavePath();
+    const QString line = rig.device.SlavePath();
     const QList<int> simulators = DescriptorsOn(line);
     auto portFree = [&] { return ProgramDescriptors(line, simulators).isEmpty(); };
     RunResult r;
@@ -231,7 +231,7 @@ RunResult RunDevice(MainWindowRig& rig, void (TformMain::*click)(),
 bool CloseMainWindowFreesPort(MainWindowRig& rig, const RunResult& run) {
     formMain->close();
     return MainWindowRig::spinUntil(
-        [&] { return ProgramDescriptors(rig.device.slavePath(), run.simulators).isEmpty(); }, 2000);
+        [&] { return ProgramDescriptors(rig.device.SlavePath(), run.simulators).isEmpty(); }, 2000);
 }
 
 QString Sees(const RunResult& r) {
@@ -297,7 +297,7 @@ void WriteRow(const QStringList& faults, int sectors, const QList<int>& frames,
     rig.loadProgram(program);
     const RunResult r = RunDevice(rig, &TformMain::BtnWriteClick);
     row.sees = Sees(r);
-    const QByteArray memory = rig.device.memory();
+    const QByteArray memory = rig.device.Memory();
     row.after = DeviceHolds(memory, program, sectors) + QStringLiteral("; ") + PortText(r);
     ExpectCommon(row, r);
     row.expect(r.status == status,
@@ -321,13 +321,13 @@ void ReadFailRow(const QStringList& faults, int position, bool ioBox, Row& row) 
     MainWindowRig rig(DeviceConfig("!", faults));
     row.expect(rig.started, QStringLiteral("simulator did not start"));
     const QByteArray memory = ProgramBytes(sim::MemoryBytes);
-    rig.device.setMemory(memory);
+    rig.device.SetMemory(memory);
     formMain->BtnSaveAs->setEnabled(true); // as an earlier good read leaves it
     const RunResult r = RunDevice(rig, &TformMain::BtnReadClick);
     row.sees = Sees(r) + QStringLiteral("; Save As disabled: %1")
                              .arg(formMain->BtnSaveAs->isEnabled() ? "no" : "yes");
     row.after = QStringLiteral("device unchanged: %1; image not valid: %2; %3")
-                    .arg(rig.device.memory() == memory ? "yes" : "no")
+                    .arg(rig.device.Memory() == memory ? "yes" : "no")
                     .arg(DeviceImageValid ? "no" : "yes")
                     .arg(PortText(r));
     ExpectCommon(row, r);
@@ -349,7 +349,7 @@ void OpenFailRow(MainWindowRig& rig, Row& row) {
     const RunResult r = RunDevice(rig, &TformMain::BtnWriteClick);
     row.sees = Sees(r);
     row.after = QStringLiteral("device got %1 frames; %2")
-                    .arg(rig.device.stats().writeFrames)
+                    .arg(rig.device.Stats().writeFrames)
                     .arg(r.released ? QStringLiteral("no descriptor of the program on the line")
                                     : QStringLiteral("port still open"));
     ExpectCommon(row, r);
@@ -357,7 +357,7 @@ void OpenFailRow(MainWindowRig& rig, Row& row) {
     row.expect(r.boxes == QStringList{QStringLiteral("Не могу открыть порт")},
                QStringLiteral("expected the box \"Не могу открыть порт\""));
     row.expect(!formMain->VaComm1->IsOpen(), QStringLiteral("port reported open"));
-    row.expect(rig.device.stats().writeFrames == 0, QStringLiteral("frames reached the device"));
+    row.expect(rig.device.Stats().writeFrames == 0, QStringLiteral("frames reached the device"));
 }
 
 void OpenProgram(const QString& path) {
@@ -493,7 +493,7 @@ private slots:
         row.sees = Sees(r) + QStringLiteral("; the operator closes the progress window");
         row.after = QStringLiteral("device got %1 frames; %2 until the main window closed, "
                                    "then %3")
-                        .arg(rig.device.stats().writeFrames)
+                        .arg(rig.device.Stats().writeFrames)
                         .arg(listening ? QStringLiteral("port kept listening for the device")
                                        : QStringLiteral("port closed"))
                         .arg(freed ? "released" : "still open");
@@ -560,18 +560,18 @@ private slots:
         QElapsedTimer waited;
         waited.start();
         const RunResult r = RunDevice(rig, &TformMain::BtnWriteClick, [&] {
-            return rig.device.stats().announcements > 0 && waited.elapsed() > 800;
+            return rig.device.Stats().announcements > 0 && waited.elapsed() > 800;
         });
         const bool freed = CloseMainWindowFreesPort(rig, r);
         row.sees = Sees(r) + QStringLiteral(": the announcement is ignored");
         row.after = QStringLiteral("device got %1 frames; port listening until the main window "
                                    "closed, then %2")
-                        .arg(rig.device.stats().writeFrames)
+                        .arg(rig.device.Stats().writeFrames)
                         .arg(freed ? "released" : "still open");
         row.expect(!r.timedOut, QStringLiteral("hung"));
-        row.expect(rig.device.stats().announcements == 1, QStringLiteral("no announcement"));
+        row.expect(rig.device.Stats().announcements == 1, QStringLiteral("no announcement"));
         row.expect(r.status == Searching, QStringLiteral("status %1").arg(Q(r.status)));
-        row.expect(rig.device.stats().writeFrames == 0, QStringLiteral("frames were sent"));
+        row.expect(rig.device.Stats().writeFrames == 0, QStringLiteral("frames were sent"));
         row.expect(freed, QStringLiteral("port not released at the end"));
         REPORT(row);
     }
@@ -582,7 +582,7 @@ private slots:
         SKIP_IF_NO_CHILDREN();
         Row row(QStringLiteral("port held by another process"));
         MainWindowRig rig;
-        PortHolder holder(rig.device.slavePath());
+        PortHolder holder(rig.device.SlavePath());
         row.expect(holder.holding(), QStringLiteral("the other process could not take the port"));
         OpenFailRow(rig, row);
         REPORT(row);
@@ -599,7 +599,7 @@ private slots:
     void portPermissionDenied() {
         Row row(QStringLiteral("permission denied on the port"));
         MainWindowRig rig;
-        const QByteArray line = QFile::encodeName(rig.device.slavePath());
+        const QByteArray line = QFile::encodeName(rig.device.SlavePath());
         struct stat st {};
         ::stat(line.constData(), &st);
         ::chmod(line.constData(), 0);

@@ -1,8 +1,8 @@
 // A file of the largest size: 512 sectors load, exactly 506 are sent (about 152 s).
 
-#include "app/Application.h"
 #include "comm/VaComm.h"
 #include "tests/e2e/MainWindowRig.h"
+#include "window/Application.h"
 
 using namespace e2e;
 
@@ -22,9 +22,9 @@ private slots:
         const QList<int> sent = rig.sectorsWritten();
         QCOMPARE(sent.size(), 506);
         QCOMPARE(sent.last(), 505);
-        QCOMPARE(rig.device.stats().checksumErrors, 0);
+        QCOMPARE(rig.device.Stats().checksumErrors, 0);
         // The device holds the first 129536 bytes; the last 1536 were never sent.
-        const QByteArray memory = rig.device.memory();
+        const QByteArray memory = rig.device.Memory();
         QCOMPARE(memory.left(129536), file.left(129536));
         QCOMPARE(memory.mid(129536), QByteArray(1536, char(0xFF)));
         QVERIFY(!formMain->VaComm1->IsOpen());

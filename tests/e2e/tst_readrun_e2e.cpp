@@ -1,10 +1,10 @@
 // Read runs of the real main window through the real serial link to the simulated
 // device, with Save As and Compare after them.
 
-#include "app/Application.h"
 #include "base/ErrorReport.h"
 #include "comm/VaComm.h"
 #include "tests/e2e/MainWindowRig.h"
+#include "window/Application.h"
 
 using namespace e2e;
 
@@ -14,7 +14,7 @@ private slots:
     void readThenSaveAsThenCompareRefuses() {
         MainWindowRig rig;
         QByteArray memory = ProgramBytes(sim::MemoryBytes);
-        rig.device.setMemory(memory);
+        rig.device.SetMemory(memory);
         QVERIFY(!ProgramLoaded); // a read needs no program
         rig.run(&TformMain::BtnReadClick);
         QVERIFY(!rig.timedOut);
@@ -22,7 +22,7 @@ private slots:
         QCOMPARE(formSearsh->stRezim->text(), QStringLiteral("Режим: Чтение данных"));
         QVERIFY(DeviceImageValid);
         QVERIFY(formMain->BtnSaveAs->isEnabled());
-        QCOMPARE(rig.device.stats().readRequests, 128);
+        QCOMPARE(rig.device.Stats().readRequests, 128);
         QVERIFY(!formMain->VaComm1->IsOpen());
 
         const QString saved = rig.files.filePath(QStringLiteral("device.bin"));
@@ -64,7 +64,7 @@ private slots:
     void compareCountsDifferingBytesAfterRead() {
         MainWindowRig rig;
         QByteArray program = ProgramBytes(40000);
-        rig.device.setMemory(program.left(32768));
+        rig.device.SetMemory(program.left(32768));
         rig.run(&TformMain::BtnReadClick);
         QCOMPARE(formSearsh->stInfo->text(), Read);
         rig.loadProgram(program.left(32768) + QByteArray(40000 - 32768, char(0xFF)), "ff.bin");
@@ -73,14 +73,14 @@ private slots:
         formMain->BtnVerifyClick();
         QCOMPARE(rig.boxes.boxes.size(), 2);
         QCOMPARE_BOX(rig.boxes, 0, QStringLiteral("Количество обнаруженных ошибок = 7232"),
-                     QStringLiteral("Ошибка"), MsgIcon::Error);
+                     QStringLiteral("Ошибка"), TMessageIcon::Error);
         QCOMPARE_BOX(rig.boxes, 1, QStringLiteral("OK"), QStringLiteral("Программатор"),
-                     MsgIcon::None);
+                     TMessageIcon::None);
     }
 
     void deviceSwitchedOnAfterWindowClosedStillReads() {
         MainWindowRig rig(DeviceConfig("!", {}, sim::SwitchOn::Manual));
-        rig.device.setMemory(QByteArray(sim::MemoryBytes, '\x42'));
+        rig.device.SetMemory(QByteArray(sim::MemoryBytes, '\x42'));
         rig.run(&TformMain::BtnReadClick, [] { return true; }); // closed while waiting
         QVERIFY(!rig.timedOut);
         QCOMPARE(formSearsh->stInfo->text(), Searching);
@@ -92,7 +92,7 @@ private slots:
         QObject::connect(&sampler, &QTimer::timeout,
                          [&] { lockedDuringTransfer |= !formMain->isEnabled(); });
         sampler.start(20);
-        rig.device.switchOn();
+        rig.device.SwitchOn();
         QVERIFY(MainWindowRig::spinUntil(
             [&] { return DeviceImageValid && !formMain->VaComm1->IsOpen(); }, 25000));
         QVERIFY(lockedDuringTransfer); // nothing could be started meanwhile

@@ -2,11 +2,11 @@
 // at its next sector, the port is let go, the settings are saved and the message loop
 // ends with 0, without anyone closing the progress window.
 
-#include "app/Application.h"
 #include "comm/VaComm.h"
 #include "platform/SerialDevice.h"
 #include "tests/e2e/MainWindowRig.h"
 #include "ui/SessionEnd.h"
+#include "window/Application.h"
 
 #include <QCheckBox>
 #include <csignal>
@@ -34,9 +34,9 @@ private slots:
         bool transferAtSignal = false;
         QTimer sender;
         QObject::connect(&sender, &QTimer::timeout, [&] {
-            if (framesAtSignal >= 0 || rig.device.stats().writeFrames < 3)
+            if (framesAtSignal >= 0 || rig.device.Stats().writeFrames < 3)
                 return;
-            framesAtSignal = rig.device.stats().writeFrames;
+            framesAtSignal = rig.device.Stats().writeFrames;
             transferAtSignal = formMain->TransferRunning() && formSearsh->isVisible();
             ::kill(::getpid(), signal);
         });
@@ -59,7 +59,7 @@ private slots:
         QVERIFY(!timedOut);
         QVERIFY(transferAtSignal);
         // The sector under way may finish (with its retry); nothing after it is started.
-        const int framesAtExit = rig.device.stats().writeFrames;
+        const int framesAtExit = rig.device.Stats().writeFrames;
         QVERIFY2(framesAtExit <= framesAtSignal + 2,
                  qPrintable(QStringLiteral("%1 -> %2").arg(framesAtSignal).arg(framesAtExit)));
         QVERIFY(framesAtExit < 40);
@@ -68,7 +68,7 @@ private slots:
         QVERIFY(!formSearsh->isVisible());
         // The port is free for the next program.
         TSerialDevice after;
-        QVERIFY(after.Open(rig.device.slavePath()));
+        QVERIFY(after.Open(rig.device.SlavePath()));
         const QByteArray stored = ReadStoreFile();
         QVERIFY2(stored.contains("\"cbCheck_Checked\"=\"True\""), stored.constData());
         QVERIFY2(stored.contains("prog.bin"), stored.constData());

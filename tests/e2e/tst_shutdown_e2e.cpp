@@ -2,9 +2,9 @@
 // hidden: the program's real message loop must end promptly and cleanly, with the
 // settings saved.
 
-#include "app/Application.h"
 #include "comm/VaComm.h"
 #include "tests/e2e/MainWindowRig.h"
+#include "window/Application.h"
 
 using namespace e2e;
 
@@ -20,7 +20,7 @@ private slots:
         bool openWhenClosed = false;
         QTimer closer;
         QObject::connect(&closer, &QTimer::timeout, [&] {
-            if (rig.device.stats().writeFrames >= 2 && formMain->isVisible()) {
+            if (rig.device.Stats().writeFrames >= 2 && formMain->isVisible()) {
                 formMain->close();
                 openWhenClosed = formMain->VaComm1->IsOpen();
             }
@@ -29,7 +29,7 @@ private slots:
         watchdog.setSingleShot(true);
         QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
         QTimer::singleShot(0, [&] {
-            rig.device.switchOn();
+            rig.device.SwitchOn();
             closer.start(20);
             watchdog.start(15000);
         });
@@ -39,7 +39,7 @@ private slots:
         QVERIFY(clock.elapsed() < 5000);
         QVERIFY(openWhenClosed); // the port was not closed under the transfer
         QVERIFY(!formMain->VaComm1->IsOpen());
-        QVERIFY(rig.device.stats().writeFrames < 20);
+        QVERIFY(rig.device.Stats().writeFrames < 20);
         QCOMPARE(formSearsh->stInfo->text(), WriteFailed);
         // The settings were saved as at any close: the program file is remembered.
         QVERIFY(ReadStoreFile().contains("prog.bin"));

@@ -1,10 +1,10 @@
 // Write runs of the real main window through the real serial link to the simulated
 // device, and what the operator can do around them.
 
-#include "app/Application.h"
 #include "base/ErrorReport.h"
 #include "comm/VaComm.h"
 #include "tests/e2e/MainWindowRig.h"
+#include "window/Application.h"
 
 #include <QDialog>
 #include <QDir>
@@ -51,10 +51,10 @@ private slots:
         QVERIFY(rig.sawCloseDisabled);
         QCOMPARE(rig.sectorsWritten(), (QList<int>{0, 1, 2, 3, 4, 5}));
         QByteArray padded = file + QByteArray(6 * 256 - file.size(), char(0xFF));
-        const QList<QByteArray> frames = rig.device.writeFrames();
+        const QList<QByteArray> frames = rig.device.WriteFrames();
         for (int s = 0; s < 6; ++s)
             QCOMPARE(frames[s].mid(3, 256), padded.mid(s * 256, 256));
-        QCOMPARE(rig.device.stats().checksumErrors, 0);
+        QCOMPARE(rig.device.Stats().checksumErrors, 0);
         QCOMPARE(formSearsh->ProgressBar1->Max(), 6);
         QCOMPARE(formSearsh->ProgressBar1->Position(), 6);
         QVERIFY(!formMain->VaComm1->IsOpen());
@@ -98,7 +98,7 @@ private slots:
                 formSearsh->stInfo->text() == QStringLiteral("Идет запись...");
             if (transferring && !formSearsh->isVisible())
                 hiddenWhileTransferring = true;
-            if (tried || !transferring || rig.device.stats().writeFrames < 2)
+            if (tried || !transferring || rig.device.Stats().writeFrames < 2)
                 return;
             if (UnderWindowManager() &&
                 (wm::OuterFrame(formSearsh).isEmpty() || !formSearsh->isActiveWindow()))
@@ -125,7 +125,7 @@ private slots:
         QVERIFY(!hiddenWhileTransferring);
         QCOMPARE(formSearsh->stInfo->text(), Written);
         QCOMPARE(rig.sectorsWritten(), (QList<int>{0, 1, 2, 3, 4, 5, 6, 7}));
-        const QList<QByteArray> frames = rig.device.writeFrames();
+        const QList<QByteArray> frames = rig.device.WriteFrames();
         for (int s = 0; s < 8; ++s)
             QCOMPARE(frames[s].mid(3, 256), file.mid(s * 256, 256));
         QCOMPARE(dialogs, 0);
@@ -172,10 +172,10 @@ private slots:
                 return;
             if (!switchedOn) {
                 switchedOn = true;
-                rig.device.switchOn();
+                rig.device.SwitchOn();
                 return;
             }
-            const int frames = rig.device.stats().writeFrames;
+            const int frames = rig.device.Stats().writeFrames;
             if (!typed && frames >= 2 && frames < 6) {
                 typed = true;
                 auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
@@ -203,7 +203,7 @@ private slots:
         QVERIFY(typed);
         QVERIFY(heldDuringTransfer);
         QCOMPARE(rig.sectorsWritten(), (QList<int>{0, 1, 2, 3, 4, 5}));
-        const QList<QByteArray> frames = rig.device.writeFrames();
+        const QList<QByteArray> frames = rig.device.WriteFrames();
         for (int s = 0; s < 6; ++s)
             QCOMPARE(frames[s].mid(3, 256), file.mid(s * 256, 256));
         QCOMPARE(formSearsh->stInfo->text(), Written);
@@ -218,7 +218,7 @@ private slots:
         rig.run(&TformMain::BtnWriteClick);
         QVERIFY(!rig.timedOut);
         QCOMPARE(formSearsh->stInfo->text(), Written);
-        QCOMPARE(rig.device.stats().writeFrames, 0);
+        QCOMPARE(rig.device.Stats().writeFrames, 0);
         QCOMPARE(formSearsh->ProgressBar1->Max(), 0);
         QVERIFY(!formMain->VaComm1->IsOpen());
     }
@@ -269,8 +269,8 @@ private slots:
         clock.start();
         rig.run(&TformMain::BtnWriteClick, [&] { return !starts && clock.elapsed() > 800; });
         QVERIFY(!rig.timedOut);
-        QCOMPARE(rig.device.stats().announcements, 1);
-        QCOMPARE(rig.device.stats().writeFrames, starts ? 1 : 0);
+        QCOMPARE(rig.device.Stats().announcements, 1);
+        QCOMPARE(rig.device.Stats().writeFrames, starts ? 1 : 0);
         QCOMPARE(formSearsh->stInfo->text(), starts ? Written : Searching);
         QCOMPARE(formMain->VaComm1->IsOpen(), !starts); // ignored: still listening (Armed)
     }
@@ -281,14 +281,14 @@ private slots:
         SetApplicationTitle(QStringLiteral("Vendrik"));
         // The simulated device keeps its own descriptor on the line; the program's must
         // be gone by the time the error box waits for the operator.
-        const QString line = rig.device.slavePath();
+        const QString line = rig.device.SlavePath();
         const QList<int> devicesOwn = DescriptorsOn(line);
         QList<int> whileBoxUp{-1};
         rig.boxes.onBox = [&](const RecordedBox&) { whileBoxUp = DescriptorsOn(line); };
         rig.run(&TformMain::BtnWriteClick);
         QCOMPARE(whileBoxUp, devicesOwn);
         QVERIFY(!rig.timedOut); // the operator could close the window
-        QVERIFY(rig.device.stats().hungUp);
+        QVERIFY(rig.device.Stats().hungUp);
         QCOMPARE(formSearsh->stInfo->text(), WriteFailed);
         QVERIFY(!formMain->VaComm1->IsOpen());
         QVERIFY(formSearsh->BtnCancel->isEnabled());
@@ -297,7 +297,7 @@ private slots:
         QVERIFY2(rig.boxes.boxes[0].text.contains(QStringLiteral("Input/output error")),
                  qPrintable(rig.boxes.boxes[0].text));
         QCOMPARE(rig.boxes.boxes[0].caption, QStringLiteral("Vendrik"));
-        QCOMPARE(rig.boxes.boxes[0].icon, MsgIcon::Error);
+        QCOMPARE(rig.boxes.boxes[0].icon, TMessageIcon::Error);
     }
 };
 

@@ -17,16 +17,16 @@ void Fail(const char* what, const QByteArray& text) {
 }
 
 // Every value of a clean read must survive formatting: same keys, same types, same bytes.
-bool SameTree(const RegKey& a, const RegKey& b) {
-    if (a.values().size() != b.values().size() || a.children().size() != b.children().size())
+bool SameTree(const TRegKey& a, const TRegKey& b) {
+    if (a.Values().size() != b.Values().size() || a.Children().size() != b.Children().size())
         return false;
-    for (const RegValue& v : a.values()) {
-        const RegValue* w = b.value(v.name);
+    for (const TRegValue& v : a.Values()) {
+        const TRegValue* w = b.Value(v.name);
         if (!w || w->data != v.data || w->type != v.type)
             return false;
     }
-    for (const RegKey& child : a.children()) {
-        const RegKey* other = b.child(child.name);
+    for (const TRegKey& child : a.Children()) {
+        const TRegKey* other = b.Child(child.name);
         if (!other || !SameTree(child, *other))
             return false;
     }
@@ -35,9 +35,9 @@ bool SameTree(const RegKey& a, const RegKey& b) {
 
 // Every well-formed key line of this root names a key of the tree, whatever surrounds
 // it: no continuation or damage above it may swallow it.
-void CheckKeyLines(const QByteArray& text, const RegKey& root) {
+void CheckKeyLines(const QByteArray& text, const TRegKey& root) {
     // Near the key count or the text cap a sound key line may be refused.
-    const RegTreeSize size = MeasureRegistryTree(root);
+    const TRegTreeSize size = MeasureRegistryTree(root);
     if (size.keys + RegMaxKeyDepth > RegMaxKeyCount ||
         size.textBytes + RegMaxKeyDepth * (RegMaxLineBytes + 4) > RegMaxTextBytes)
         return;
@@ -61,7 +61,7 @@ void CheckKeyLines(const QByteArray& text, const RegKey& root) {
         bool wellFormed = true;
         for (const QString& part : parts)
             wellFormed = wellFormed && !part.isEmpty() && RegNameIsStorable(part);
-        if (wellFormed && !root.find(parts))
+        if (wellFormed && !root.Find(parts))
             Fail("key line lost", text);
     }
 }
@@ -71,14 +71,14 @@ void CheckKeyLines(const QByteArray& text, const RegKey& root) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray text(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     bool clean = false;
-    const RegKey root = ParseRegistryText(text, &clean);
+    const TRegKey root = ParseRegistryText(text, &clean);
     CheckKeyLines(text, root);
     const QByteArray once = FormatRegistryText(root);
-    const RegTreeSize kept = MeasureRegistryTree(root);
-    if (!kept.withinLimits() || kept.textBytes != once.size())
+    const TRegTreeSize kept = MeasureRegistryTree(root);
+    if (!kept.WithinLimits() || kept.textBytes != once.size())
         Fail("what was kept passes the limits or was counted wrong", text);
     bool again = false;
-    const RegKey reread = ParseRegistryText(once, &again);
+    const TRegKey reread = ParseRegistryText(once, &again);
     if (!again)
         Fail("formatted text reads as damaged", text);
     if (!SameTree(root, reread))

@@ -1,6 +1,6 @@
-#include "app/Application.h"
 #include "platform/AtomicFile.h"
 #include "tests/common/TestSupport.h"
+#include "window/Application.h"
 
 #include <QDir>
 #include <QFile>

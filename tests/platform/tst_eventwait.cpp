@@ -9,9 +9,9 @@
 #include <array>
 
 Q_DECLARE_METATYPE(TWaitOutcome)
-Q_DECLARE_METATYPE(TWaitResult)
+Q_DECLARE_METATYPE(TEventWaitResult)
 
-char* toString(const TWaitResult& r) {
+char* toString(const TEventWaitResult& r) {
     return QTest::toString(
         QString("outcome %1 event %2 ready %3").arg(int(r.outcome)).arg(r.event).arg(r.ready));
 }
@@ -41,7 +41,7 @@ private slots:
                 events[i].Set();
             QCOMPARE(events[i].Wait(0), set[i] ? TWaitOutcome::Event : TWaitOutcome::TimedOut);
         }
-        const TWaitResult result = WaitForEvents({&events[0], &events[1], &events[2]}, 20);
+        const TEventWaitResult result = WaitForEvents({&events[0], &events[1], &events[2]}, 20);
         QCOMPARE(result.outcome, outcome);
         QCOMPARE(result.event, event);
         // Waiting does not consume: the events stay set until cleared.
@@ -57,29 +57,29 @@ private slots:
         QTest::addColumn<QByteArray>("incoming");
         QTest::addColumn<bool>("eventSet");
         QTest::addColumn<bool>("hangUp");
-        QTest::addColumn<TWaitResult>("expected");
+        QTest::addColumn<TEventWaitResult>("expected");
         const int readable = TSerialDevice::Readable, writable = TSerialDevice::Writable;
         QTest::newRow("room to write") << writable << QByteArray() << false << false
-                                       << TWaitResult{TWaitOutcome::DeviceReady, -1, writable};
+                                       << TEventWaitResult{TWaitOutcome::DeviceReady, -1, writable};
         QTest::newRow("bytes waiting") << readable << QByteArray("x") << false << false
-                                       << TWaitResult{TWaitOutcome::DeviceReady, -1, readable};
-        QTest::newRow("nothing to read")
-            << readable << QByteArray() << false << false << TWaitResult{TWaitOutcome::TimedOut};
-        QTest::newRow("event wins over a ready device")
-            << writable << QByteArray() << true << false << TWaitResult{TWaitOutcome::Event, 0};
+                                       << TEventWaitResult{TWaitOutcome::DeviceReady, -1, readable};
+        QTest::newRow("nothing to read") << readable << QByteArray() << false << false
+                                         << TEventWaitResult{TWaitOutcome::TimedOut};
+        QTest::newRow("event wins over a ready device") << writable << QByteArray() << true << false
+                                                        << TEventWaitResult{TWaitOutcome::Event, 0};
         QTest::newRow("only the event watched")
-            << 0 << QByteArray("x") << false << false << TWaitResult{TWaitOutcome::TimedOut};
+            << 0 << QByteArray("x") << false << false << TEventWaitResult{TWaitOutcome::TimedOut};
         // A hung-up line also reads as readable (the read then fails).
         QTest::newRow("far end hung up")
             << readable << QByteArray() << false << true
-            << TWaitResult{TWaitOutcome::DeviceReady, -1, readable | TSerialDevice::HungUp};
+            << TEventWaitResult{TWaitOutcome::DeviceReady, -1, readable | TSerialDevice::HungUp};
     }
     void deviceWaitReportsReadiness() {
         QFETCH(int, want);
         QFETCH(QByteArray, incoming);
         QFETCH(bool, eventSet);
         QFETCH(bool, hangUp);
-        QFETCH(TWaitResult, expected);
+        QFETCH(TEventWaitResult, expected);
         PtyPair pty;
         QVERIFY(pty.ok());
         TSerialDevice device;

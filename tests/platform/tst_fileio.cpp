@@ -1,6 +1,6 @@
-#include "app/Application.h"
 #include "platform/FileIo.h"
 #include "tests/common/TestSupport.h"
+#include "window/Application.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,7 +22,8 @@ ino_t Inode(const QString& path) {
 
 // The file belongs to whoever RunUnprivileged runs as.
 bool GiveToWriter(const QString& path, mode_t mode) {
-    if (RunsAsRoot() && ::chown(NativePath(path).constData(), UnprivilegedUid, UnprivilegedUid) != 0)
+    if (RunsAsRoot() &&
+        ::chown(NativePath(path).constData(), UnprivilegedUid, UnprivilegedUid) != 0)
         return false;
     return ::chmod(NativePath(path).constData(), mode) == 0;
 }

@@ -1,6 +1,6 @@
-#include "app/Application.h"
 #include "platform/RegistryFile.h"
 #include "tests/common/TestSupport.h"
+#include "window/Application.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
@@ -14,12 +14,12 @@ QByteArray Sz(const QByteArray& utf8) {
     return utf8 + '\0';
 }
 
-RegKey TreeWith(const RegValue& value) {
-    RegKey root;
-    RegKey* key = &root;
+TRegKey TreeWith(const TRegValue& value) {
+    TRegKey root;
+    TRegKey* key = &root;
     for (const QString& part : MainKey)
-        key = &key->addChild(part);
-    key->setValue(value);
+        key = &key->AddChild(part);
+    key->SetValue(value);
     return root;
 }
 
@@ -79,9 +79,9 @@ QByteArray HexValue(const QByteArray& name, int bytes, bool continued) {
 }
 
 // "path" names a key that must exist; "path|name" a value of it.
-bool Holds(const RegKey& root, const QString& item) {
-    const RegKey* key = root.find(item.section(u'|', 0, 0).split(u'\\'));
-    return key && (!item.contains(u'|') || key->value(item.section(u'|', 1)));
+bool Holds(const TRegKey& root, const QString& item) {
+    const TRegKey* key = root.Find(item.section(u'|', 0, 0).split(u'\\'));
+    return key && (!item.contains(u'|') || key->Value(item.section(u'|', 1)));
 }
 
 const char Junk[] = "\x7f"
@@ -89,7 +89,7 @@ const char Junk[] = "\x7f"
 
 } // namespace
 
-Q_DECLARE_METATYPE(RegValue)
+Q_DECLARE_METATYPE(TRegValue)
 
 class TestRegistryFile : public QObject {
     Q_OBJECT
@@ -127,25 +127,25 @@ private slots:
         QFETCH(quint32, type);
         QFETCH(QByteArray, data);
         QFETCH(QByteArray, line);
-        const QByteArray text = FormatRegistryText(TreeWith(RegValue{"v", type, data}));
+        const QByteArray text = FormatRegistryText(TreeWith(TRegValue{"v", type, data}));
         if (!line.isEmpty())
             QVERIFY2(text.split('\n').contains(line), text.constData());
         bool clean = false;
-        const RegKey back = ParseRegistryText(text, &clean);
+        const TRegKey back = ParseRegistryText(text, &clean);
         QVERIFY(clean);
-        const RegKey* key = back.find(MainKey);
+        const TRegKey* key = back.Find(MainKey);
         QVERIFY(key);
-        const RegValue* v = key->value("v");
+        const TRegValue* v = key->Value("v");
         QVERIFY(v);
         QCOMPARE(v->type, type);
         QCOMPARE(v->data, data);
     }
 
     void writtenLayoutListsEveryKeyWithBlankLineAfter() {
-        RegKey root;
-        RegKey& main = root.addChild("Software").addChild("Vendrik").addChild("TformMain");
-        main.setValue({"FormVersion", REG_SZ, Sz("0")});
-        main.setValue({"", REG_SZ, Sz("default")});
+        TRegKey root;
+        TRegKey& main = root.AddChild("Software").AddChild("Vendrik").AddChild("TformMain");
+        main.SetValue({"FormVersion", REG_SZ, Sz("0")});
+        main.SetValue({"", REG_SZ, Sz("default")});
         QCOMPARE(FormatRegistryText(root),
                  QByteArray("REGEDIT4\n\n"
                             "[HKEY_CURRENT_USER\\Software]\n\n"
@@ -156,19 +156,19 @@ private slots:
     }
 
     void namesMatchWithoutAsciiCaseAndKeepFirstSpelling() {
-        RegKey root;
-        root.addChild("TformMain").setValue({"FormVersion", REG_SZ, Sz("0")});
-        RegKey& again = root.addChild("TFORMMAIN");
-        QCOMPARE(root.children().size(), size_t(1));
+        TRegKey root;
+        root.AddChild("TformMain").SetValue({"FormVersion", REG_SZ, Sz("0")});
+        TRegKey& again = root.AddChild("TFORMMAIN");
+        QCOMPARE(root.Children().size(), size_t(1));
         QCOMPARE(again.name, QString("TformMain"));
-        again.setValue({"formversion", REG_SZ, Sz("7")});
-        QCOMPARE(again.values().size(), size_t(1));
-        QCOMPARE(again.values()[0].name, QString("FormVersion"));
-        QCOMPARE(again.values()[0].data, Sz("7"));
+        again.SetValue({"formversion", REG_SZ, Sz("7")});
+        QCOMPARE(again.Values().size(), size_t(1));
+        QCOMPARE(again.Values()[0].name, QString("FormVersion"));
+        QCOMPARE(again.Values()[0].data, Sz("7"));
         // Only ASCII letters fold: Cyrillic capitals name another key.
-        root.addChild("ключ");
-        root.addChild("КЛЮЧ");
-        QCOMPARE(root.children().size(), size_t(3));
+        root.AddChild("ключ");
+        root.AddChild("КЛЮЧ");
+        QCOMPARE(root.Children().size(), size_t(3));
     }
 
     void damagedTextReadsWhatItCan_data() {
@@ -233,19 +233,19 @@ private slots:
         QFETCH(QStringList, present);
         QFETCH(QStringList, absent);
         bool wasClean = !clean;
-        const RegKey root = ParseRegistryText(text, &wasClean);
+        const TRegKey root = ParseRegistryText(text, &wasClean);
         QCOMPARE(wasClean, clean);
-        const RegKey* key = root.find(MainKey);
+        const TRegKey* key = root.Find(MainKey);
         for (const QString& item : present) {
             const QString name = item.section(u'=', 0, 0);
-            QVERIFY2(key && key->value(name), qPrintable(name));
-            QByteArray data = key->value(name)->data;
+            QVERIFY2(key && key->Value(name), qPrintable(name));
+            QByteArray data = key->Value(name)->data;
             if (data.endsWith('\0'))
                 data.chop(1);
             QCOMPARE(QString::fromUtf8(data), item.section(u'=', 1));
         }
         for (const QString& name : absent)
-            QVERIFY2(!key || !key->value(name), qPrintable(name));
+            QVERIFY2(!key || !key->Value(name), qPrintable(name));
     }
 
     // Each limit from both sides: just within is kept and the file clean; one past is
@@ -308,19 +308,19 @@ private slots:
         QFETCH(QStringList, present);
         QFETCH(QStringList, absent);
         bool wasClean = !clean;
-        const RegKey root = ParseRegistryText(text, &wasClean);
+        const TRegKey root = ParseRegistryText(text, &wasClean);
         QCOMPARE(wasClean, clean);
         for (const QString& item : present)
             QVERIFY2(Holds(root, item), qPrintable(item.left(80)));
         for (const QString& item : absent)
             QVERIFY2(!Holds(root, item), qPrintable(item.left(80)));
         // What was kept is what a save writes: within every limit, and read back whole.
-        const RegTreeSize size = MeasureRegistryTree(root);
+        const TRegTreeSize size = MeasureRegistryTree(root);
         const QByteArray written = FormatRegistryText(root);
-        QVERIFY(size.withinLimits());
+        QVERIFY(size.WithinLimits());
         QCOMPARE(size.textBytes, written.size());
         bool again = false;
-        const RegKey reread = ParseRegistryText(written, &again);
+        const TRegKey reread = ParseRegistryText(written, &again);
         QVERIFY(again);
         QCOMPARE(MeasureRegistryTree(reread).keys, size.keys);
         QCOMPARE(MeasureRegistryTree(reread).values, size.values);

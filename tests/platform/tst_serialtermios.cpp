@@ -1,11 +1,12 @@
 // The platform serial layer's pure parts: block -> terminal settings, device names,
 // error texts.
-#include "app/Application.h"
 #include "platform/ErrorText.h"
 #include "platform/Paths.h"
+#include "platform/SerialDevice.h"
 #include "platform/SerialNames.h"
 #include "platform/SerialTermios.h"
 #include "tests/common/TestSupport.h"
+#include "window/Application.h"
 
 #include <QDir>
 #include <QFile>
@@ -157,12 +158,76 @@ private slots:
         QCOMPARE(ResolveSerialDevice("com8"), QString("/dev/ttyS7"));
         QVERIFY(home.linkComPort(3, "/dev/null"));
         QCOMPARE(ResolveSerialDevice("COM3"), VendrikConfigDir() + "/dosdevices/com3");
+        QCOMPARE(ComPortLink(3), ResolveSerialDevice("COM3"));
         // A dangling link still names the port: opening it reports "not found".
         QVERIFY(home.linkComPort(4, "/nonexistent"));
         QCOMPARE(ResolveSerialDevice("COM4"), VendrikConfigDir() + "/dosdevices/com4");
         QCOMPARE(ResolveSerialDevice("/dev/pts/7"), QString("/dev/pts/7"));
         QCOMPARE(ResolveSerialDevice("ttyUSB0"), QString("/dev/ttyUSB0"));
         QCOMPARE(ResolveSerialDevice("COM0"), QString("/dev/COM0"));
+    }
+
+    // Each driver counter stands for its own named bit, whatever it moved by.
+    void lineErrorsNameTheCountersThatMoved_data() {
+        QTest::addColumn<int>("frame");
+        QTest::addColumn<int>("overrun");
+        QTest::addColumn<int>("parity");
+        QTest::addColumn<int>("brk");
+        QTest::addColumn<quint32>("bits");
+        QTest::newRow("nothing moved") << 0 << 0 << 0 << 0 << quint32(0);
+        QTest::newRow("framing") << 1 << 0 << 0 << 0 << quint32(CE_FRAME);
+        QTest::newRow("overrun") << 0 << 3 << 0 << 0 << quint32(CE_OVERRUN);
+        QTest::newRow("parity") << 0 << 0 << 1 << 0 << quint32(CE_RXPARITY);
+        QTest::newRow("break") << 0 << 0 << 0 << 2 << quint32(CE_BREAK);
+        QTest::newRow("all") << 1 << 1 << 1 << 1
+                             << quint32(CE_FRAME | CE_OVERRUN | CE_RXPARITY | CE_BREAK);
+        QTest::newRow("counter wrapped back") << -5 << 0 << 0 << 0 << quint32(CE_FRAME);
+    }
+    void lineErrorsNameTheCountersThatMoved() {
+        QFETCH(int, frame);
+        QFETCH(int, overrun);
+        QFETCH(int, parity);
+        QFETCH(int, brk);
+        QFETCH(quint32, bits);
+        const TSerialDevice::Counters before{true, 10, 20, 30, 40};
+        const TSerialDevice::Counters now{true, 10 + frame, 20 + overrun, 30 + parity, 40 + brk};
+        QCOMPARE(TSerialDevice::LineErrorBits(before, now), bits);
+        // The first reading only sets the baseline.
+        QCOMPARE(TSerialDevice::LineErrorBits(TSerialDevice::Counters{}, now), quint32(0));
+    }
+
+    // vendrik-cli --port and vendrik-port's N: what either took before, both take.
+    void comNumberAsCommandLinesGiveIt_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("number");
+        QTest::newRow("digit") << "3" << 3;
+        QTest::newRow("COM") << "COM8" << 8;
+        QTest::newRow("lower-case com") << "com1" << 1;
+        QTest::newRow("mixed case") << "Com2" << 2;
+        QTest::newRow("COM, leading zero") << "COM03" << 3;
+        QTest::newRow("leading zeros") << "007" << 7;
+        QTest::newRow("plus sign") << "+4" << 4;
+        QTest::newRow("surrounding spaces") << " 5\t" << 5;
+        QTest::newRow("zero") << "0" << 0;
+        QTest::newRow("nine") << "9" << 0;
+        QTest::newRow("COM9") << "COM9" << 0;
+        QTest::newRow("COM0") << "COM0" << 0;
+        QTest::newRow("negative") << "-1" << 0;
+        QTest::newRow("COM alone") << "COM" << 0;
+        QTest::newRow("empty") << "" << 0;
+        QTest::newRow("space inside") << "COM 3" << 0;
+        QTest::newRow("sign after COM") << "COM+3" << 0;
+        QTest::newRow("trailing text") << "3x" << 0;
+        QTest::newRow("hexadecimal") << "0x3" << 0;
+        QTest::newRow("fraction") << "3.0" << 0;
+        QTest::newRow("wraps to 3 in 32 bits") << "4294967299" << 0;
+        QTest::newRow("device path") << "/dev/ttyS2" << 0;
+        QTest::newRow("device name") << "ttyS2" << 0;
+    }
+    void comNumberAsCommandLinesGiveIt() {
+        QFETCH(QString, text);
+        QFETCH(int, number);
+        QCOMPARE(ParseComNumber(text), number);
     }
 
     void systemTextLosesTrailingFullStopAndBlanks() {

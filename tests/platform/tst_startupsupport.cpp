@@ -1,11 +1,9 @@
-// The platform pieces the start-up uses: reading the font configuration ahead, and the
-// process's own memory and processor figures.
+// The platform pieces the start-up probe uses: the process's own memory and processor
+// figures.
 
-#include "app/Application.h"
-#include "platform/FontConfigWarmup.h"
 #include "platform/ProcessStats.h"
 
-#include <QFontDatabase>
+#include <QCoreApplication>
 #include <QtTest/QTest>
 
 #include <memory>
@@ -13,19 +11,6 @@
 class TestStartupSupport : public QObject {
     Q_OBJECT
 private slots:
-    void fontsAreFoundAfterTheWarmup() {
-        // main() started a warm-up before the application object, as the program does.
-        QVERIFY(QFontDatabase::families().contains(QStringLiteral("Liberation Sans")));
-    }
-
-    void warmupLeftUnwaitedIsJoinedOnDestruction() {
-        auto warmup = std::make_unique<TFontConfigWarmup>();
-        warmup.reset(); // must not leave a thread running or abort
-        TFontConfigWarmup waited;
-        waited.Wait();
-        waited.Wait(); // a second wait returns at once
-    }
-
     void peakMemoryFollowsWhatIsTouched() {
         const long long before = PeakResidentKiB();
         QVERIFY(before > 0);
@@ -53,9 +38,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    TFontConfigWarmup fonts;
-    TApplication app(argc, argv);
-    fonts.Wait();
+    QCoreApplication app(argc, argv);
     TestStartupSupport test;
     return QTest::qExec(&test, argc, argv);
 }

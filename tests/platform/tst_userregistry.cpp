@@ -1,6 +1,6 @@
-#include "app/Application.h"
 #include "platform/UserRegistry.h"
 #include "tests/common/TestSupport.h"
+#include "window/Application.h"
 
 #include <QDir>
 #include <QFile>
@@ -158,9 +158,9 @@ private slots:
         QCOMPARE(copies.size(), 1);
         QVERIFY(ReadWholeFile(home.vendrikDir() + "/" + copies[0]) == damaged);
         bool clean = false;
-        const RegKey now = ParseRegistryText(ReadStoreFile(), &clean);
+        const TRegKey now = ParseRegistryText(ReadStoreFile(), &clean);
         QVERIFY(clean);
-        QVERIFY(now.find({"Software", "Vendrik", "TformMain"})->value("FormVersion"));
+        QVERIFY(now.Find({"Software", "Vendrik", "TformMain"})->Value("FormVersion"));
         QCOMPARE(QueryData(key, "cbPort_Tag"),
                  tagReadable ? QByteArray("5\0", 2) : QByteArray("<missing>"));
 
@@ -206,12 +206,12 @@ private slots:
         // Half the cap at most, so that later saves find room.
         QVERIFY(written.size() <= RegMaxTextBytes / 2 + 1024);
         bool clean = false;
-        const RegKey now = ParseRegistryText(written, &clean);
+        const TRegKey now = ParseRegistryText(written, &clean);
         QVERIFY(clean);
-        const RegKey* main = now.find({"Software", "Vendrik", "TformMain"});
-        QVERIFY(main && main->value("OpenDialog1_FileName"));
+        const TRegKey* main = now.Find({"Software", "Vendrik", "TformMain"});
+        QVERIFY(main && main->Value("OpenDialog1_FileName"));
         if (!keptKey.isEmpty())
-            QVERIFY(now.find(keptKey.split(u'\\')));
+            QVERIFY(now.Find(keptKey.split(u'\\')));
         // The next save finds a sound file: nothing more is kept aside.
         QCOMPARE(
             RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Vendrik\\TformMain", KEY_ALL_ACCESS, &key),
@@ -369,14 +369,14 @@ private slots:
             delete p;
         }
         bool clean = false;
-        const RegKey root = ParseRegistryText(ReadStoreFile(), &clean);
+        const TRegKey root = ParseRegistryText(ReadStoreFile(), &clean);
         QVERIFY(clean);
         for (const QString name : {"A", "B"}) {
-            const RegKey* key = root.find({"Software", "Vendrik", name});
+            const TRegKey* key = root.Find({"Software", "Vendrik", name});
             QVERIFY(key);
-            QCOMPARE(key->values().size(), size_t(rounds));
+            QCOMPARE(key->Values().size(), size_t(rounds));
             for (int i = 0; i < rounds; ++i)
-                QVERIFY(key->value(name + QString::number(i)));
+                QVERIFY(key->Value(name + QString::number(i)));
         }
         QVERIFY(DamagedCopies().isEmpty());
     }

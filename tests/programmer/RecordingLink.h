@@ -14,9 +14,9 @@
 //   "waiting 260"    BytesWaiting and its answer
 //   "block 260 260"  ReadBlock: bytes asked for, bytes given
 // A call on a closed port ends in " closed"; a call told to fail is logged as its name and
-// arguments followed by " throws", and raises Exception.
+// arguments followed by " throws", and raises EProgramError.
 
-#include "base/Exception.h"
+#include "base/ProgramError.h"
 #include "programmer/DeviceLink.h"
 #include "programmer/ProgramImage.h"
 #include "programmer/RunOutcome.h"
@@ -215,7 +215,7 @@ private:
             line += QStringLiteral(" closed");
         log_ << line;
         if (fails)
-            throw Exception(LinkErrorText);
+            throw EProgramError(LinkErrorText);
         if (OnCall)
             OnCall(line);
     }

@@ -13,7 +13,7 @@
 
 struct SimLink {
     explicit SimLink(sim::SimConfig config = ManualConfig()) : device(std::move(config)) {
-        started = device.start() && home.linkComPort(1, device.slavePath());
+        started = device.Start() && home.linkComPort(1, device.SlavePath());
         port.SetBaudrate(br57600);
         port.SetDeviceName(QStringLiteral("COM%d"));
         port.FlowControl()->SetControlDtr(dtrDisabled);
@@ -26,7 +26,7 @@ struct SimLink {
             port.Close();
         } catch (...) {
         }
-        device.stop();
+        device.Stop();
     }
 
     static sim::SimConfig ManualConfig() {
@@ -54,7 +54,7 @@ struct SimLink {
     // Opens the port, switches the device on and takes its announcement away.
     bool openAndSwitchOn() {
         port.Open();
-        device.switchOn();
+        device.SwitchOn();
         QDeadlineTimer deadline(3000);
         while (port.ReadBufUsed() < 1 && !deadline.hasExpired())
             DelayWithMessages(5);

@@ -3,7 +3,7 @@
 
 #include "base/CoreApplication.h"
 #include "base/ErrorReport.h"
-#include "base/Exception.h"
+#include "base/ProgramError.h"
 #include "programmer/DeviceRun.h"
 #include "programmer/ProgramImage.h"
 #include "tests/programmer/SimLink.h"
@@ -133,8 +133,8 @@ private slots:
             QVERIFY(view.busy.isEmpty()); // the window was up: nothing to lock
             QVERIFY(!link.port.IsOpen());
         }
-        QCOMPARE(link.device.stats().writeFrames, 4);
-        QCOMPARE(link.device.memory().left(512),
+        QCOMPARE(link.device.Stats().writeFrames, 4);
+        QCOMPARE(link.device.Memory().left(512),
                  QByteArray(reinterpret_cast<const char*>(&ProgramImage[0]), 512));
     }
 
@@ -147,11 +147,11 @@ private slots:
         MessageRecorder boxes;
         run.StartWrite();
         QCOMPARE_ONE_BOX(boxes, QStringLiteral("Программа не загружена"),
-                         QStringLiteral("Программатор"), MsgIcon::Warning);
+                         QStringLiteral("Программатор"), TMessageIcon::Warning);
         QCOMPARE(view.shows, 0);
         QVERIFY(link.port.IsOpen());
         QTest::qWait(100); // the device sees openings through its own thread
-        QCOMPARE(link.device.stats().opens, 1);
+        QCOMPARE(link.device.Stats().opens, 1);
     }
 
     void portThatCannotOpenIsReportedWithoutProgressWindow_data() {
@@ -175,7 +175,7 @@ private slots:
         MessageRecorder boxes;
         run.StartRead();
         QCOMPARE_ONE_BOX(boxes, QStringLiteral("Не могу открыть порт"), QStringLiteral("Ошибка"),
-                         MsgIcon::Error);
+                         TMessageIcon::Error);
         QCOMPARE(view.shows, 0);
         QCOMPARE(OperationMode, 0);
         QVERIFY(!link.port.IsOpen());
@@ -198,7 +198,7 @@ private slots:
         link.port.OnRxChar = [&](QObject*, int) { run.Received(); };
         view.onPosition = [](int p) {
             if (p == 2)
-                throw Exception(QStringLiteral("Read error (5), Input/output error"));
+                throw EProgramError(QStringLiteral("Read error (5), Input/output error"));
         };
         SetApplicationTitle(QStringLiteral("Vendrik"));
         MessageRecorder boxes;
@@ -214,7 +214,7 @@ private slots:
         QCOMPARE(view.animations.last(), raNone);
         QCOMPARE(view.closeEnabled.last(), true);
         QCOMPARE_ONE_BOX(boxes, QStringLiteral("Read error (5), Input/output error."),
-                         QStringLiteral("Vendrik"), MsgIcon::Error);
+                         QStringLiteral("Vendrik"), TMessageIcon::Error);
         if (read) {
             QVERIFY(!DeviceImageValid);
             QCOMPARE(view.saveAs, 0);

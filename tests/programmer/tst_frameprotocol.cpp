@@ -107,7 +107,7 @@ private slots:
         QVERIFY(link.started);
         QVERIFY(link.openAndSwitchOn());
         QCOMPARE(WriteSector(link.line, sector), srOk);
-        const QList<QByteArray> frames = link.device.writeFrames();
+        const QList<QByteArray> frames = link.device.WriteFrames();
         QCOMPARE(frames.size(), 1);
         QByteArray expected =
             QByteArray(1, 'W') + numberBytes +
@@ -115,7 +115,7 @@ private slots:
         expected.append(char(quint8(0x100 - sim::ByteSum(expected))));
         QCOMPARE(frames[0].toHex(), expected.toHex());
         QCOMPARE(LastReply, QByteArray("!"));
-        QCOMPARE(link.device.stats().checksumErrors, 0);
+        QCOMPARE(link.device.Stats().checksumErrors, 0);
     }
 
     void writeFrameOfSectorOneOfFFEndsWithA8() {
@@ -124,7 +124,7 @@ private slots:
         SimLink link;
         QVERIFY(link.openAndSwitchOn());
         QCOMPARE(WriteSector(link.line, 1), srOk);
-        const QByteArray frame = link.device.writeFrames().value(0);
+        const QByteArray frame = link.device.WriteFrames().value(0);
         QCOMPARE(frame.size(), 260);
         QCOMPARE(frame.left(3), Bytes({0x57, 0x01, 0x00}));
         QCOMPARE(quint8(frame[259]), quint8(0xA8));
@@ -141,10 +141,10 @@ private slots:
         QFETCH(QByteArray, request);
         SimLink link;
         const QByteArray memory = DeviceMemoryPattern();
-        link.device.setMemory(memory);
+        link.device.SetMemory(memory);
         QVERIFY(link.openAndSwitchOn());
         QCOMPARE(ReadSector(link.line, sector), srOk);
-        QCOMPARE(link.device.readRequests().value(0).toHex(), request.toHex());
+        QCOMPARE(link.device.ReadRequests().value(0).toHex(), request.toHex());
         const QByteArray stored(reinterpret_cast<const char*>(&DeviceImage[size_t(sector) * 256]),
                                 256);
         QCOMPARE(stored, memory.mid(sector * 256, 256));
@@ -192,7 +192,7 @@ private slots:
         QFETCH(int, result);
         SimLink link(WithFaults(fault.isEmpty() ? QStringList() : QStringList{fault}));
         const QByteArray memory = DeviceMemoryPattern();
-        link.device.setMemory(memory);
+        link.device.SetMemory(memory);
         QVERIFY(link.openAndSwitchOn());
         QCOMPARE(int(ReadSector(link.line, 3)), result);
         const QByteArray stored(reinterpret_cast<const char*>(&DeviceImage[3 * 256]), 256);
@@ -228,7 +228,7 @@ private slots:
         QVERIFY(link.openAndSwitchOn());
         RecordingSink sink;
         WriteProgram(link.line, sink);
-        QCOMPARE(SectorsOf(link.device.writeFrames()), sent);
+        QCOMPARE(SectorsOf(link.device.WriteFrames()), sent);
         QCOMPARE(sink.positions, positions);
         QCOMPARE(sink.min, 0);
         QCOMPARE(sink.max, sectors);
@@ -236,14 +236,14 @@ private slots:
         QCOMPARE(sink.saveAs, -1);
         // What was acknowledged is in the device, byte for byte.
         if (status == QStringLiteral("Данные записаны"))
-            QCOMPARE(link.device.memory().left(sectors * 256),
+            QCOMPARE(link.device.Memory().left(sectors * 256),
                      QByteArray(reinterpret_cast<const char*>(&ProgramImage[0]), sectors * 256));
     }
 
     void readProgramFillsImageAndEnablesSaveAs() {
         SimLink link(WithFaults({"R:5:badsum:1"}));
         const QByteArray memory = DeviceMemoryPattern();
-        link.device.setMemory(memory);
+        link.device.SetMemory(memory);
         QVERIFY(link.openAndSwitchOn());
         RecordingSink sink;
         QCOMPARE(ReadProgram(link.line, sink).end, TRunEnd::Done);
@@ -257,7 +257,7 @@ private slots:
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(&DeviceImage[0]), 32768),
                  memory.left(32768));
         QCOMPARE(int(DeviceImage[32768]), 0);
-        QCOMPARE(link.device.readRequests().size(), 129); // sector 5 asked twice
+        QCOMPARE(link.device.ReadRequests().size(), 129); // sector 5 asked twice
     }
 
     void readProgramFailureKeepsEarlierSectors_data() {
@@ -270,7 +270,7 @@ private slots:
         QFETCH(QString, fault);
         SimLink link(WithFaults({fault}));
         const QByteArray memory = DeviceMemoryPattern();
-        link.device.setMemory(memory);
+        link.device.SetMemory(memory);
         QVERIFY(link.openAndSwitchOn());
         DeviceImageValid = true;
         RecordingSink sink;

@@ -41,7 +41,7 @@ struct StallingSink : TProgressSink {
         if (Position != stallBefore_ + 1) // Position i + 1 comes before sector i
             return;
         if (!unasked_.isEmpty())
-            link_.device.sendUnasked(unasked_);
+            link_.device.SendUnasked(unasked_);
         link_.waitForInput(1);
         waitingBeforeFrame = link_.port.ReadBufUsed();
     }
@@ -105,7 +105,7 @@ private slots:
         QByteArray memory(sim::MemoryBytes, '\0');
         for (int i = 0; i < memory.size(); ++i)
             memory[i] = char(i * 11 + 3);
-        link.device.setMemory(memory);
+        link.device.SetMemory(memory);
         QVERIFY(link.openAndSwitchOn());
         std::fill(std::begin(DeviceImage), std::end(DeviceImage), quint8(0));
 
@@ -126,7 +126,7 @@ private slots:
         }
         QVERIFY2(r == (accepted ? srOk : srNoReply),
                  qPrintable(QStringLiteral("replies %1").arg(seen.join(QStringLiteral(", ")))));
-        QCOMPARE(link.device.stats().faults, exchanges); // every reply was held back
+        QCOMPARE(link.device.Stats().faults, exchanges); // every reply was held back
         if (write)
             QCOMPARE(LastReply, accepted ? QByteArray("!") : QByteArray());
         const QByteArray stored(reinterpret_cast<const char*>(&DeviceImage[sector * SectorSize]),
@@ -166,7 +166,7 @@ private slots:
         StallingSink sink(link, stallBefore, unasked);
         WriteProgram(link.line, sink);
         QCOMPARE(sink.waitingBeforeFrame, 1); // the stray byte was there when the frame went
-        QCOMPARE(SectorsOf(link.device.writeFrames()), sent);
+        QCOMPARE(SectorsOf(link.device.WriteFrames()), sent);
         QCOMPARE(sink.retried, retried);
         QCOMPARE(sink.status, TextDataWritten);
         QCOMPARE(LastReply, QByteArray("!"));

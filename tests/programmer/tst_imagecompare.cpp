@@ -8,7 +8,7 @@
 #include <QtTest/QTest>
 #include <algorithm>
 
-Q_DECLARE_METATYPE(MsgIcon)
+Q_DECLARE_METATYPE(TMessageIcon)
 
 namespace {
 
@@ -36,24 +36,25 @@ private slots:
         QTest::addColumn<bool>("valid");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("caption");
-        QTest::addColumn<MsgIcon>("icon");
+        QTest::addColumn<TMessageIcon>("icon");
         const QString warn = QStringLiteral("Один из файлов не загружен");
         const QString prog = QStringLiteral("Программатор");
         const QString err = QStringLiteral("Ошибка");
         QTest::newRow("no program")
-            << 1000 << 0 << false << true << warn << prog << MsgIcon::Warning;
+            << 1000 << 0 << false << true << warn << prog << TMessageIcon::Warning;
         QTest::newRow("no device image")
-            << 1000 << 0 << true << false << warn << prog << MsgIcon::Warning;
-        QTest::newRow("empty program") << 0 << 0 << true << true << "OK" << prog << MsgIcon::None;
+            << 1000 << 0 << true << false << warn << prog << TMessageIcon::Warning;
+        QTest::newRow("empty program")
+            << 0 << 0 << true << true << "OK" << prog << TMessageIcon::None;
         QTest::newRow("40000 bytes, FF tail")
             << 40000 << 0xFF << true << true << "Количество обнаруженных ошибок = 7232" << err
-            << MsgIcon::Error;
+            << TMessageIcon::Error;
         QTest::newRow("40000 bytes, zero tail")
-            << 40000 << 0 << true << true << "OK" << prog << MsgIcon::None;
+            << 40000 << 0 << true << true << "OK" << prog << TMessageIcon::None;
         // 129536 - 32768 bytes of 0x01 against zeros; the last 1536 bytes are not looked at.
         QTest::newRow("full file compared up to the limit")
             << 131072 << 0x01 << true << true << "Количество обнаруженных ошибок = 96768" << err
-            << MsgIcon::Error;
+            << TMessageIcon::Error;
     }
     void compareReportsDifferingBytes() {
         QFETCH(int, size);
@@ -62,7 +63,7 @@ private slots:
         QFETCH(bool, valid);
         QFETCH(QString, text);
         QFETCH(QString, caption);
-        QFETCH(MsgIcon, icon);
+        QFETCH(TMessageIcon, icon);
         SetImages(size, quint8(tail));
         ProgramLoaded = loaded;
         DeviceImageValid = valid;

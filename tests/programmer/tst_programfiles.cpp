@@ -105,7 +105,7 @@ private slots:
         QVERIFY(WriteWholeFile(big, Pattern(MaxFileSize + 1, 2)));
         LoadProgramFile(view, big);
 
-        QCOMPARE_ONE_BOX(boxes, TooLarge, QString("Ошибка"), MsgIcon::Error);
+        QCOMPARE_ONE_BOX(boxes, TooLarge, QString("Ошибка"), TMessageIcon::Error);
         QVERIFY(!ProgramLoaded);
         QCOMPARE(ProgramSize, MaxFileSize + 1);
         QCOMPARE(SectorCount, 2);             // of the last accepted file
@@ -152,7 +152,7 @@ private slots:
 
         LoadProgramFile(view, name.isEmpty() ? QString() : path(name));
 
-        QCOMPARE_ONE_BOX(boxes, CantRead, QString("Ошибка"), MsgIcon::Error);
+        QCOMPARE_ONE_BOX(boxes, CantRead, QString("Ошибка"), TMessageIcon::Error);
         QVERIFY(!ProgramLoaded);
         QVERIFY(view.captionsEmpty());
         QVERIFY(view.hint.isEmpty());
@@ -263,7 +263,7 @@ private slots:
 
         SaveDeviceImageAs(BoxNotices(), path(target));
 
-        QCOMPARE_ONE_BOX(boxes, CantSave, QString("Ошибка"), MsgIcon::Error);
+        QCOMPARE_ONE_BOX(boxes, CantSave, QString("Ошибка"), TMessageIcon::Error);
         QVERIFY(DeviceImageValid);
         QCOMPARE(ReadWholeFile(path("keep.bin")), QByteArray("precious"));
         QCOMPARE(
@@ -316,7 +316,7 @@ private slots:
         MessageRecorder boxes;
         DeviceImageValid = true;
         SaveDeviceImageAs(BoxNotices(), std::nullopt);
-        QCOMPARE_ONE_BOX(boxes, QString(), QString(), MsgIcon::None);
+        QCOMPARE_ONE_BOX(boxes, QString(), QString(), TMessageIcon::None);
         QVERIFY(DeviceImageValid);
     }
 

@@ -166,7 +166,7 @@ private slots:
         if (act == TAct::GiveUp)
             view.whileWaiting = [](TDeviceRun& r) { r.GiveUpWaiting(); };
         if (act == TAct::HangUpWaiting)
-            view.whileWaiting = [&link](TDeviceRun&) { link.device.hangUp(); };
+            view.whileWaiting = [&link](TDeviceRun&) { link.device.HangUp(); };
 
         if (read)
             run.StartRead();

@@ -2,8 +2,8 @@
 // A small window shaped like the main one: a check box publishing Checked, a list
 // publishing Tag, a dialog object publishing FileName, and a FormStorage1 keeping them.
 
-#include "app/Form.h"
 #include "storage/Placemnt.h"
+#include "window/Form.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #include "TestWindow.h"
-#include "app/Application.h"
 #include "base/ErrorReport.h"
 #include "tests/common/TestSupport.h"
+#include "window/Application.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,10 +24,10 @@ QByteArray Section(const QByteArray& version, const QByteArray& check, const QBy
 QMap<QString, QString> SectionValues(const QString& key = "Software\\Vendrik") {
     QMap<QString, QString> values;
     bool clean = false;
-    const RegKey root = ParseRegistryText(ReadStoreFile(), &clean);
-    const RegKey* section = root.find((key + "\\TTestWindow").split(u'\\'));
+    const TRegKey root = ParseRegistryText(ReadStoreFile(), &clean);
+    const TRegKey* section = root.Find((key + "\\TTestWindow").split(u'\\'));
     if (section)
-        for (const RegValue& v : section->values())
+        for (const TRegValue& v : section->Values())
             values.insert(v.name, QString::fromUtf8(v.data.left(v.data.indexOf('\0'))));
     return values;
 }

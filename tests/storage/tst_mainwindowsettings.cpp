@@ -1,13 +1,13 @@
 // The three stored settings through the real main window: destroying and re-creating
 // the window stands in for the next start of the program.
 
-#include "app/Application.h"
 #include "base/ErrorReport.h"
 #include "programmer/ProgramImage.h"
 #include "storage/Placemnt.h"
 #include "tests/common/ProgramWindows.h"
 #include "tests/common/TestSupport.h"
 #include "ui/fMain.h"
+#include "window/Application.h"
 
 #include <QDir>
 #include <QFile>
@@ -116,7 +116,7 @@ private slots:
         QVERIFY(WriteStoreFile(stored));
         auto window = Start();
         QCOMPARE_ONE_BOX(boxes, QString("Invalid data type for 'FormVersion'"), QString("Vendrik"),
-                         MsgIcon::Error);
+                         TMessageIcon::Error);
         QCOMPARE(window->cbPort->currentIndex(), 0); // the window's own show handler ran
         window->cbPort->setCurrentIndex(5);
         window->cbPortChange();

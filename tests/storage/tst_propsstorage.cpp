@@ -1,7 +1,7 @@
 #include "TestWindow.h"
-#include "app/Application.h"
-#include "base/Exception.h"
+#include "base/ProgramError.h"
 #include "storage/RXProps.h"
+#include "window/Application.h"
 
 #include <QMap>
 #include <QtTest/QTest>
@@ -20,14 +20,14 @@ struct MapStorage {
         storage.OnReadText = [this](const QString& section, const QString& ident,
                                     const QString& def) {
             if (section != "TformMain")
-                throw Exception("wrong section " + section);
+                throw EProgramError("wrong section " + section);
             if (ident == failOn)
-                throw Exception("Invalid data type for '" + ident + "'");
+                throw EProgramError("Invalid data type for '" + ident + "'");
             return values.value(ident, def);
         };
         storage.OnWriteText = [this](const QString&, const QString& ident, const QString& text) {
             if (ident == failOn)
-                throw Exception("Failed to set data for '" + ident + "'");
+                throw EProgramError("Failed to set data for '" + ident + "'");
             written.append(ident + "=" + text);
         };
     }
@@ -179,7 +179,7 @@ private slots:
         try {
             map.storage.WriteComponentProps(&window, list);
             QFAIL("write failure was swallowed");
-        } catch (const Exception& e) {
+        } catch (const EProgramError& e) {
             QCOMPARE(e.Message(), QString("Failed to set data for 'cbPort_Tag'"));
         }
         QCOMPARE(map.written, QStringList({"cbCheck_Checked=True"}));

@@ -1,7 +1,7 @@
-#include "app/Application.h"
 #include "storage/IntegerText.h"
 #include "storage/Registry.h"
 #include "tests/common/TestSupport.h"
+#include "window/Application.h"
 
 #include <QDir>
 #include <QFile>

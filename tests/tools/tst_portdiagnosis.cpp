@@ -7,7 +7,7 @@
 
 Q_DECLARE_METATYPE(TPortFacts)
 
-class tst_PortDiagnosis : public QObject {
+class TestPortDiagnosis : public QObject {
     Q_OBJECT
 private slots:
     void verdict_data();
@@ -29,7 +29,7 @@ TPortFacts Facts(TOpenOutcome outcome) {
 }
 } // namespace
 
-void tst_PortDiagnosis::verdict_data() {
+void TestPortDiagnosis::verdict_data() {
     QTest::addColumn<TPortFacts>("facts");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QStringList>("says");
@@ -107,7 +107,7 @@ void tst_PortDiagnosis::verdict_data() {
         << f << false << QStringList{"Invalid argument (код 122)"} << none;
 }
 
-void tst_PortDiagnosis::verdict() {
+void TestPortDiagnosis::verdict() {
     QFETCH(TPortFacts, facts);
     QFETCH(bool, ok);
     QFETCH(QStringList, says);
@@ -122,5 +122,5 @@ void tst_PortDiagnosis::verdict() {
                  qPrintable(d.line + QStringLiteral("  [unwanted: ") + s + u']'));
 }
 
-QTEST_APPLESS_MAIN(tst_PortDiagnosis)
+QTEST_APPLESS_MAIN(TestPortDiagnosis)
 #include "tst_portdiagnosis.moc"

@@ -2,11 +2,11 @@
 // status line) pair the renderer pictures is one that device runs produce through their
 // view, and each run is pictured waiting, transferring and with its result.
 
-#include "app/Application.h"
 #include "programmer/DeviceRun.h"
 #include "tests/common/ProgramWindows.h"
 #include "tests/programmer/SimLink.h"
 #include "tools/render_windows/RunPictures.h"
+#include "window/Application.h"
 
 #include <QSet>
 #include <QtTest/QTest>

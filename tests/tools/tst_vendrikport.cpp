@@ -4,6 +4,7 @@
 #include "platform/SerialDevice.h"
 #include "tests/common/TestSupport.h"
 #include "tests/tools/FakeSystem.h"
+#include "tools/vendrik-port/ExitCodes.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -142,10 +143,12 @@ private:
 
 Q_DECLARE_METATYPE(FarEnd::Mode)
 
-class tst_VendrikPort : public QObject {
+class TestVendrikPort : public QObject {
     Q_OBJECT
 private slots:
     void helpListsCommandsAndExitCodes();
+    void exitCodesListedAsTheTableHasThem_data();
+    void exitCodesListedAsTheTableHasThem();
     void refusesBadCommandLines_data();
     void refusesBadCommandLines();
     void listShowsPortsAndMappings();
@@ -170,7 +173,7 @@ private slots:
     void loopback();
 };
 
-void tst_VendrikPort::helpListsCommandsAndExitCodes() {
+void TestVendrikPort::helpListsCommandsAndExitCodes() {
     const Run r = RunTool({QStringLiteral("--help")}, QProcessEnvironment::systemEnvironment());
     QCOMPARE(r.code, 0);
     for (const char* word : {"list", "map N", "unmap N", "check N", "udev N [--install]", "uaccess",
@@ -178,14 +181,27 @@ void tst_VendrikPort::helpListsCommandsAndExitCodes() {
         QVERIFY2(r.out.contains(QString::fromUtf8(word)), word);
 }
 
-void tst_VendrikPort::refusesBadCommandLines_data() {
+void TestVendrikPort::exitCodesListedAsTheTableHasThem_data() {
+    QTest::addColumn<QStringList>("listed");
+    const Run help = RunTool({QStringLiteral("--help")}, QProcessEnvironment::systemEnvironment());
+    QTest::newRow("--help") << HelpExitCodes(help.out);
+    QTest::newRow("manual page") << ManPageExitCodes(VENDRIK_MAN_DIR "/vendrik-port.1");
+}
+
+void TestVendrikPort::exitCodesListedAsTheTableHasThem() {
+    QFETCH(QStringList, listed);
+    QCOMPARE(listed, ExitCodeLines(PortExitCodeMeanings()));
+}
+
+void TestVendrikPort::refusesBadCommandLines_data() {
     QTest::addColumn<QStringList>("args");
     QTest::newRow("no command") << QStringList{};
     QTest::newRow("unknown command") << QStringList{"flash"};
     QTest::newRow("check without number") << QStringList{"check"};
     QTest::newRow("check 0") << QStringList{"check", "0"};
     QTest::newRow("check 9") << QStringList{"check", "9"};
-    QTest::newRow("check word") << QStringList{"check", "COM1"};
+    QTest::newRow("check word") << QStringList{"check", "one"};
+    QTest::newRow("check COM9") << QStringList{"check", "COM9"};
     QTest::newRow("loopback 9") << QStringList{"loopback", "9"};
     QTest::newRow("map 9") << QStringList{"map", "9", "/dev/ttyS0"};
     QTest::newRow("map without device") << QStringList{"map", "1"};
@@ -195,7 +211,7 @@ void tst_VendrikPort::refusesBadCommandLines_data() {
     QTest::newRow("udev 9") << QStringList{"udev", "9"};
 }
 
-void tst_VendrikPort::refusesBadCommandLines() {
+void TestVendrikPort::refusesBadCommandLines() {
     QFETCH(QStringList, args);
     TempConfigHome home;
     const Run r = RunTool(args, QProcessEnvironment::systemEnvironment());
@@ -205,7 +221,7 @@ void tst_VendrikPort::refusesBadCommandLines() {
     QVERIFY(!QFileInfo::exists(home.vendrikDir() + QStringLiteral("/dosdevices")));
 }
 
-void tst_VendrikPort::listShowsPortsAndMappings() {
+void TestVendrikPort::listShowsPortsAndMappings() {
     PtyPair pty;
     QVERIFY(pty.ok());
     FakeSystem sys;
@@ -247,7 +263,7 @@ void tst_VendrikPort::listShowsPortsAndMappings() {
         QCOMPARE(lines.filter(QStringLiteral("  COM%1  ").arg(n)).size(), 1);
 }
 
-void tst_VendrikPort::mapPrefersStableNameAndRefusesWhatIsNoPort_data() {
+void TestVendrikPort::mapPrefersStableNameAndRefusesWhatIsNoPort_data() {
     QTest::addColumn<QString>("device"); // "@" stands for the made-up /dev
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("linkTarget");
@@ -265,7 +281,7 @@ void tst_VendrikPort::mapPrefersStableNameAndRefusesWhatIsNoPort_data() {
     QTest::newRow("other character device refused") << "@/null" << 2 << QString();
 }
 
-void tst_VendrikPort::mapPrefersStableNameAndRefusesWhatIsNoPort() {
+void TestVendrikPort::mapPrefersStableNameAndRefusesWhatIsNoPort() {
     QFETCH(QString, device);
     QFETCH(int, code);
     QFETCH(QString, linkTarget);
@@ -295,7 +311,7 @@ void tst_VendrikPort::mapPrefersStableNameAndRefusesWhatIsNoPort() {
     QCOMPARE(r.out.trimmed(), QStringLiteral("COM3 -> ") + expand(linkTarget));
 }
 
-void tst_VendrikPort::mapReplacesAndUnmapRemoves() {
+void TestVendrikPort::mapReplacesAndUnmapRemoves() {
     PtyPair a, b;
     QVERIFY(a.ok() && b.ok());
     TempConfigHome home;
@@ -317,7 +333,7 @@ void tst_VendrikPort::mapReplacesAndUnmapRemoves() {
     QVERIFY(r.out.contains(QStringLiteral("и так не назначен")));
 }
 
-void tst_VendrikPort::mapAndUnmapLeaveAForeignFileAlone() {
+void TestVendrikPort::mapAndUnmapLeaveAForeignFileAlone() {
     PtyPair a;
     QVERIFY(a.ok());
     TempConfigHome home;
@@ -333,7 +349,7 @@ void tst_VendrikPort::mapAndUnmapLeaveAForeignFileAlone() {
     QCOMPARE(f.readAll(), QByteArray("kept"));
 }
 
-void tst_VendrikPort::checkDiagnoses_data() {
+void TestVendrikPort::checkDiagnoses_data() {
     QTest::addColumn<int>("com");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("says");
@@ -348,7 +364,7 @@ void tst_VendrikPort::checkDiagnoses_data() {
         << 7 << 1 << "порт занят ModemManager (pid 4242)";
 }
 
-void tst_VendrikPort::checkDiagnoses() {
+void TestVendrikPort::checkDiagnoses() {
     QFETCH(int, com);
     QFETCH(int, code);
     QFETCH(QString, says);
@@ -382,7 +398,7 @@ void tst_VendrikPort::checkDiagnoses() {
     QVERIFY(usb.drain(0).isEmpty());
 }
 
-void tst_VendrikPort::checkLeavesAPortAnotherProgramHoldsAsFound_data() {
+void TestVendrikPort::checkLeavesAPortAnotherProgramHoldsAsFound_data() {
     QTest::addColumn<bool>("exclusive"); // the other program made the terminal exclusive
     QTest::addColumn<bool>("hidden");    // the check cannot see the other program
     QTest::newRow("held, shared") << false << false;
@@ -392,7 +408,7 @@ void tst_VendrikPort::checkLeavesAPortAnotherProgramHoldsAsFound_data() {
     QTest::newRow("held exclusively where the check cannot see it") << true << true;
 }
 
-void tst_VendrikPort::checkLeavesAPortAnotherProgramHoldsAsFound() {
+void TestVendrikPort::checkLeavesAPortAnotherProgramHoldsAsFound() {
     QFETCH(bool, exclusive);
     QFETCH(bool, hidden);
     if (exclusive && hidden && !RunsAsRoot())
@@ -433,7 +449,7 @@ void tst_VendrikPort::checkLeavesAPortAnotherProgramHoldsAsFound() {
     QVERIFY(pty.drain(0).isEmpty()); // nothing sent
 }
 
-void tst_VendrikPort::checkOpensAPortNobodyHolds() {
+void TestVendrikPort::checkOpensAPortNobodyHolds() {
     PtyPair pty;
     QVERIFY(pty.ok());
     pty.closeSlave();
@@ -450,7 +466,7 @@ void tst_VendrikPort::checkOpensAPortNobodyHolds() {
              qPrintable(busy.out));
 }
 
-void tst_VendrikPort::namesFromTheSystemArePrintedHarmless() {
+void TestVendrikPort::namesFromTheSystemArePrintedHarmless() {
     PtyPair pty;
     QVERIFY(pty.ok());
     FakeSystem sys;
@@ -476,7 +492,7 @@ void tst_VendrikPort::namesFromTheSystemArePrintedHarmless() {
     }
 }
 
-void tst_VendrikPort::udevRuleMatchesTheAdapter_data() {
+void TestVendrikPort::udevRuleMatchesTheAdapter_data() {
     QTest::addColumn<QByteArray>("serial");
     QTest::addColumn<QString>("match");
     QTest::newRow("with a serial number")
@@ -489,7 +505,7 @@ void tst_VendrikPort::udevRuleMatchesTheAdapter_data() {
            R"(TAG+="uaccess", ENV{ID_MM_DEVICE_IGNORE}="1")";
 }
 
-void tst_VendrikPort::udevRuleMatchesTheAdapter() {
+void TestVendrikPort::udevRuleMatchesTheAdapter() {
     QFETCH(QByteArray, serial);
     QFETCH(QString, match);
     PtyPair pty;
@@ -513,7 +529,7 @@ void tst_VendrikPort::udevRuleMatchesTheAdapter() {
              serial.isEmpty());
 }
 
-void tst_VendrikPort::udevRefusesWhatNoRuleFits_data() {
+void TestVendrikPort::udevRefusesWhatNoRuleFits_data() {
     QTest::addColumn<int>("com");
     QTest::addColumn<QString>("says");
     QTest::newRow("built-in port") << 1 << "встроенный порт";
@@ -526,7 +542,7 @@ void tst_VendrikPort::udevRefusesWhatNoRuleFits_data() {
     QTest::newRow("adapter without USB identity") << 8 << "код изготовителя и изделия";
 }
 
-void tst_VendrikPort::udevRefusesWhatNoRuleFits() {
+void TestVendrikPort::udevRefusesWhatNoRuleFits() {
     QFETCH(int, com);
     QFETCH(QString, says);
     PtyPair uart, none, usb, pts;
@@ -565,7 +581,7 @@ void tst_VendrikPort::udevRefusesWhatNoRuleFits() {
     }
 }
 
-void tst_VendrikPort::udevInstallWritesTheRuleAndAppliesIt_data() {
+void TestVendrikPort::udevInstallWritesTheRuleAndAppliesIt_data() {
     QTest::addColumn<bool>("unprivileged"); // through sudo
     QTest::addColumn<bool>("udevadmFails");
     QTest::newRow("as this user") << false << false;
@@ -573,7 +589,7 @@ void tst_VendrikPort::udevInstallWritesTheRuleAndAppliesIt_data() {
     QTest::newRow("udevadm refuses") << false << true;
 }
 
-void tst_VendrikPort::udevInstallWritesTheRuleAndAppliesIt() {
+void TestVendrikPort::udevInstallWritesTheRuleAndAppliesIt() {
     QFETCH(bool, unprivileged);
     QFETCH(bool, udevadmFails);
     if (unprivileged && !RunsAsRoot())
@@ -654,7 +670,7 @@ void tst_VendrikPort::udevInstallWritesTheRuleAndAppliesIt() {
     }
 }
 
-void tst_VendrikPort::checkExplainsPermissionToAnUnprivilegedUser() {
+void TestVendrikPort::checkExplainsPermissionToAnUnprivilegedUser() {
     if (::geteuid() != 0)
         QSKIP("needs root to run the helper as another user");
     PtyPair pty;
@@ -681,7 +697,7 @@ void tst_VendrikPort::checkExplainsPermissionToAnUnprivilegedUser() {
              qPrintable(r.out));
 }
 
-void tst_VendrikPort::loopback_data() {
+void TestVendrikPort::loopback_data() {
     QTest::addColumn<FarEnd::Mode>("mode");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("says");
@@ -693,7 +709,7 @@ void tst_VendrikPort::loopback_data() {
     QTest::newRow("no plug") << FarEnd::Silent << 1 << "ничего не вернулось";
 }
 
-void tst_VendrikPort::loopback() {
+void TestVendrikPort::loopback() {
     QFETCH(FarEnd::Mode, mode);
     QFETCH(int, code);
     QFETCH(QString, says);
@@ -717,5 +733,5 @@ void tst_VendrikPort::loopback() {
         QCOMPARE(r.out.count(QStringLiteral(": цел, вернулся за")), 5);
 }
 
-QTEST_GUILESS_MAIN(tst_VendrikPort)
+QTEST_GUILESS_MAIN(TestVendrikPort)
 #include "tst_vendrikport.moc"

@@ -1,8 +1,8 @@
-#include "app/Application.h"
 #include "tests/common/ModalDriver.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/WindowManager.h"
 #include "ui/fHelp.h"
+#include "window/Application.h"
 
 #include <QPlainTextEdit>
 #include <QScrollBar>

@@ -2,7 +2,6 @@
 // keep their logical geometry, and every picture is drawn for the finer grid rather than
 // blown up from the 1x one.
 
-#include "app/Application.h"
 #include "tests/common/ProgramWindows.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/WindowManager.h"
@@ -10,6 +9,7 @@
 #include "ui/Pictures.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"
+#include "window/Application.h"
 
 #include <QToolButton>
 #include <QtTest/QTest>

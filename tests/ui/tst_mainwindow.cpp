@@ -1,4 +1,3 @@
-#include "app/Application.h"
 #include "programmer/ProgramImage.h"
 #include "tests/common/ModalDriver.h"
 #include "tests/common/ProgramWindows.h"
@@ -9,6 +8,7 @@
 #include "ui/fHelp.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"
+#include "window/Application.h"
 
 #include <QFile>
 #include <QGroupBox>
@@ -409,7 +409,7 @@ private slots:
             main_->BtnSaveAs->click();
             QCOMPARE(answer.shownWith, dir_.filePath("device.bin")); // last name of this run
         }
-        QCOMPARE_ONE_BOX(boxes, QString(), QString(), MsgIcon::None);
+        QCOMPARE_ONE_BOX(boxes, QString(), QString(), TMessageIcon::None);
     }
 
     void helpButtonCentresHelpWindowAndShowsItModally() {

@@ -2,11 +2,11 @@
 // the whole application, where it appears and that the platform's close command
 // dismisses it like its OK button.
 
-#include "app/Application.h"
 #include "base/MessageBox.h"
 #include "tests/common/ModalDriver.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/WindowManager.h"
+#include "window/Application.h"
 
 #include <QElapsedTimer>
 #include <QMessageBox>
@@ -25,17 +25,17 @@ private slots:
         // No window shown yet: the box of the start-up load, before the main window.
         QTest::addColumn<bool>("ownerShown");
         QTest::newRow("error") << "Не могу открыть порт"
-                               << "Ошибка" << int(MsgIcon::Error) << int(QMessageBox::Critical)
+                               << "Ошибка" << int(TMessageIcon::Error) << int(QMessageBox::Critical)
                                << true;
         QTest::newRow("warning") << "Программа не загружена"
-                                 << "Программатор" << int(MsgIcon::Warning)
+                                 << "Программатор" << int(TMessageIcon::Warning)
                                  << int(QMessageBox::Warning) << true;
         QTest::newRow("empty, no icon")
             << ""
-            << "" << int(MsgIcon::None) << int(QMessageBox::NoIcon) << true;
+            << "" << int(TMessageIcon::None) << int(QMessageBox::NoIcon) << true;
         QTest::newRow("no window shown yet")
             << "Не могу считать файл"
-            << "Ошибка" << int(MsgIcon::Error) << int(QMessageBox::Critical) << false;
+            << "Ошибка" << int(TMessageIcon::Error) << int(QMessageBox::Critical) << false;
     }
     void realBoxShowsTextCaptionIconAndOneOk() {
         QFETCH(QString, text);
@@ -84,7 +84,7 @@ private slots:
                 box->button(QMessageBox::Ok)->click();
         });
         driver.setWatchdog(10000);
-        ShowMessageBox(text, caption, MsgIcon(icon));
+        ShowMessageBox(text, caption, TMessageIcon(icon));
         QVERIFY(!driver.timedOut);
         QCOMPARE(seenText, text);
         QCOMPARE(seenCaption, caption);

@@ -1,5 +1,4 @@
-#include "app/Application.h"
-#include "base/Exception.h"
+#include "base/ProgramError.h"
 #include "tests/common/ModalDriver.h"
 #include "tests/common/ProgramWindows.h"
 #include "tests/common/TestSupport.h"
@@ -7,6 +6,7 @@
 #include "ui/WindowFrame.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"
+#include "window/Application.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -299,7 +299,7 @@ private slots:
 
     void showModalOfVisibleWindowIsRefused() {
         form_->show();
-        QVERIFY_THROWS_EXCEPTION(Exception, form_->ShowModal());
+        QVERIFY_THROWS_EXCEPTION(EProgramError, form_->ShowModal());
     }
 
     void clipLoopsWhilePlayingAndStopsOnFirstFrame() {

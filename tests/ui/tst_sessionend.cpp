@@ -2,7 +2,6 @@
 // closing the main window does: settings saved, port closed, the message loop ended with
 // 0, and no window left open that would wait for the operator.
 
-#include "app/Application.h"
 #include "comm/VaComm.h"
 #include "tests/common/ProgramWindows.h"
 #include "tests/common/TestSupport.h"
@@ -12,6 +11,7 @@
 #include "ui/fHelp.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"
+#include "window/Application.h"
 
 #include <QCheckBox>
 #include <QDir>

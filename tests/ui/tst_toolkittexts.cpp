@@ -1,12 +1,12 @@
 // The toolkit's own texts (its file dialog, the help text's context menu) are Russian
 // like the program's, whatever the operator's locale: the test runs in the C locale.
 
-#include "app/Application.h"
 #include "tests/common/ModalDriver.h"
 #include "tests/common/ProgramWindows.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/WindowManager.h"
 #include "ui/fHelp.h"
+#include "window/Application.h"
 
 #include <QAbstractButton>
 #include <QFileDialog>

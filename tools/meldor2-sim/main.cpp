@@ -1,6 +1,7 @@
 // meldor2-sim: a simulated Мелдор-2 on a pseudo-terminal, to run the programmer against
 // by hand. See --help.
 
+#include "platform/SerialNames.h"
 #include "platform/VisibleText.h"
 #include "tools/simdevice/SimDevice.h"
 
@@ -181,26 +182,26 @@ int main(int argc, char** argv) {
     sim::SimDevice device(config);
     if (parser.isSet(loadOpt)) {
         QString error;
-        if (!device.loadMemory(parser.value(loadOpt), &error))
+        if (!device.LoadMemory(parser.value(loadOpt), &error))
             return die(error);
     }
     QString error;
-    if (!device.start(&error))
+    if (!device.Start(&error))
         return die(error);
     int com = 0;
     if (parser.isSet(comOpt)) {
         com = parser.value(comOpt).toInt(&ok);
         if (!ok || com < 1)
             return die(QStringLiteral("--com must be 1 or more"));
-        if (!sim::LinkComPort(com, device.slavePath(), &error))
+        if (!sim::LinkComPort(com, device.SlavePath(), &error))
             return die(error);
         std::fprintf(stderr, "meldor2-sim: COM%d -> %s\n", com,
-                     VisibleText(device.slavePath()).toUtf8().constData());
+                     VisibleText(device.SlavePath()).toUtf8().constData());
     }
     std::fprintf(stderr,
                  "meldor2-sim: device on %s; Enter switches on, h+Enter hangs up, "
                  "Ctrl+C stops\n",
-                 VisibleText(device.slavePath()).toUtf8().constData());
+                 VisibleText(device.SlavePath()).toUtf8().constData());
 
     bool stdinOpen = true;
     for (;;) {
@@ -217,24 +218,24 @@ int main(int argc, char** argv) {
                 continue;
             }
             if (buf[0] == 'h')
-                device.hangUp();
+                device.HangUp();
             else
-                device.switchOn();
+                device.SwitchOn();
         }
     }
-    device.stop();
-    const sim::SimStats s = device.stats();
+    device.Stop();
+    const sim::SimStats s = device.Stats();
     std::fprintf(stderr,
                  "meldor2-sim: %d openings, %d announcements, %d write frames, %d read "
                  "requests, %d checksum errors, %d stray bytes, %d faults\n",
                  s.opens, s.announcements, s.writeFrames, s.readRequests, s.checksumErrors,
                  s.strayBytes, s.faults);
     int rc = 0;
-    if (parser.isSet(dumpOpt) && !device.dumpMemory(parser.value(dumpOpt), &error))
+    if (parser.isSet(dumpOpt) && !device.DumpMemory(parser.value(dumpOpt), &error))
         rc = die(error);
     // Leave the link alone if someone has pointed it elsewhere meanwhile.
-    if (com > 0 && QFileInfo(sim::ComPortLink(com)).symLinkTarget() == device.slavePath())
-        QFile::remove(sim::ComPortLink(com));
+    if (com > 0 && QFileInfo(ComPortLink(com)).symLinkTarget() == device.SlavePath())
+        QFile::remove(ComPortLink(com));
     if (logFile != stderr)
         std::fclose(logFile);
     return rc;

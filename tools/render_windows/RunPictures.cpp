@@ -127,7 +127,7 @@ bool PictureRuns(const QList<TPicturedRun>& runs, QList<TRunPicture>& pictures, 
     formMain->cbPort->setCurrentIndex(0);
     QStringList boxes;
     const MessageBoxHandler previous = SetMessageBoxHandler(
-        [&boxes](const QString& text, const QString&, MsgIcon) { boxes.append(text); });
+        [&boxes](const QString& text, const QString&, TMessageIcon) { boxes.append(text); });
     bool ok = true;
     for (const TPicturedRun& run : runs) {
         // A device of its own for each run, so a fault meant for one run hits no other.
@@ -138,10 +138,10 @@ bool PictureRuns(const QList<TPicturedRun>& runs, QList<TRunPicture>& pictures, 
             config.faults.rules.push_back(*sim::ParseFaultRule(run.fault, nullptr));
         sim::SimDevice device(config);
         QString why;
-        if (!device.start(&why)) {
+        if (!device.Start(&why)) {
             *error = QStringLiteral("cannot start the simulated device: %1").arg(why);
             ok = false;
-        } else if (!PointComAt(1, device.slavePath())) {
+        } else if (!PointComAt(1, device.SlavePath())) {
             *error = QStringLiteral("cannot point COM1 at the simulated device (is "
                                     "XDG_CONFIG_HOME set to a private folder?)");
             ok = false;
@@ -149,7 +149,7 @@ bool PictureRuns(const QList<TPicturedRun>& runs, QList<TRunPicture>& pictures, 
             *error = QStringLiteral("the %1 run did not end").arg(run.name);
             ok = false;
         }
-        device.stop();
+        device.Stop();
         still = nullptr;
         if (!ok)
             break;

@@ -8,12 +8,12 @@
 // writes only the pictures the documents show (main.png, progress-write.png, help.png,
 // "@2x" before the extension at ratio 2), each the same on every run on the same fonts.
 
-#include "app/Application.h"
 #include "base/MessageBox.h"
 #include "tools/render_windows/RunPictures.h"
 #include "ui/Startup.h"
 #include "ui/fHelp.h"
 #include "ui/fMain.h"
+#include "window/Application.h"
 
 #include <QDir>
 #include <QFile>
@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
     }
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.filePath(QStringLiteral("config"))));
     // Nothing here waits for a person.
-    SetMessageBoxHandler([](const QString&, const QString&, MsgIcon) {});
+    SetMessageBoxHandler([](const QString&, const QString&, TMessageIcon) {});
     if (screenshots)
         return Screenshots(out, scratch);
 

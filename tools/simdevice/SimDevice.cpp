@@ -2,7 +2,7 @@
 
 #include "platform/ThreadPriority.h"
 
-#include "platform/Paths.h"
+#include "platform/SerialNames.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -57,20 +57,20 @@ SimDevice::SimDevice(SimConfig config)
       memory_(MemoryBytes, char(0xFF)) {}
 
 SimDevice::~SimDevice() {
-    stop();
+    Stop();
 }
 
-qint64 SimDevice::nowMs() const {
+qint64 SimDevice::NowMs() const {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-bool SimDevice::start(QString* error) {
+bool SimDevice::Start(QString* error) {
     auto fail = [&](const char* what) {
         if (error)
             *error = QStringLiteral("%1: %2").arg(QLatin1String(what),
                                                   QString::fromLocal8Bit(std::strerror(errno)));
-        stop();
+        Stop();
         return false;
     };
     if (thread_.joinable())
@@ -96,19 +96,19 @@ bool SimDevice::start(QString* error) {
     // Our own slave descriptor was opened before the watch, so only other parties count.
     if (inotify_add_watch(inotifyFd_, name, IN_OPEN | IN_CLOSE) < 0)
         return fail("inotify_add_watch");
-    startMs_ = nowMs();
+    startMs_ = NowMs();
     if (config_.switchOn == SwitchOn::AfterDelay)
         switchOnAt_ = startMs_ + config_.switchOnDelayMs;
     stopRequested_ = false;
-    logLine(QStringLiteral("device ready on %1").arg(slavePath_));
-    thread_ = std::thread([this] { run(); });
+    LogLine(QStringLiteral("device ready on %1").arg(slavePath_));
+    thread_ = std::thread([this] { Run(); });
     return true;
 }
 
-void SimDevice::stop() {
+void SimDevice::Stop() {
     if (thread_.joinable()) {
         stopRequested_ = true;
-        wake();
+        Wake();
         thread_.join();
     }
     for (int* fd : {&master_, &slave_, &wakeFd_, &inotifyFd_}) {
@@ -118,35 +118,35 @@ void SimDevice::stop() {
     }
 }
 
-void SimDevice::wake() {
+void SimDevice::Wake() {
     if (wakeFd_ >= 0) {
         const quint64 one = 1;
         [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
     }
 }
 
-void SimDevice::switchOn() {
+void SimDevice::SwitchOn() {
     switchOnRequested_ = true;
-    wake();
+    Wake();
 }
 
-void SimDevice::sendUnasked(const QByteArray& bytes) {
+void SimDevice::SendUnasked(const QByteArray& bytes) {
     {
         std::lock_guard lock(mutex_);
         unasked_ += bytes;
     }
-    wake();
+    Wake();
 }
 
-void SimDevice::hangUp() {
+void SimDevice::HangUp() {
     hangUpRequested_ = true;
-    wake();
+    Wake();
 }
 
-void SimDevice::logLine(const QString& text) {
+void SimDevice::LogLine(const QString& text) {
     if (!config_.log)
         return;
-    const double rel = double(nowMs() - startMs_) / 1000.0;
+    const double rel = double(NowMs() - startMs_) / 1000.0;
     const QString line =
         QStringLiteral("%1 +%2s %3")
             .arg(QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss.zzz")))
@@ -155,16 +155,16 @@ void SimDevice::logLine(const QString& text) {
     config_.log(line.toUtf8());
 }
 
-void SimDevice::run() {
+void SimDevice::Run() {
     // A real device answers within its own time whatever the computer is doing; on a
     // busy machine the simulator's thread gets the highest priority the process may give
     // (none more for an unprivileged one), so a reply is not late for the host's sake.
     SetCurrentThreadName("sim-device");
     SetThreadRelativePriority(CurrentThreadId(), CurrentThreadNice(), 15);
     while (!stopRequested_) {
-        const qint64 now = nowMs();
+        const qint64 now = NowMs();
         if (hangUpRequested_.exchange(false))
-            doHangUp();
+            DoHangUp();
         if (switchOnRequested_.exchange(false) || (switchOnAt_ >= 0 && now >= switchOnAt_)) {
             switchOnAt_ = -1;
             if (master_ >= 0) {
@@ -174,9 +174,9 @@ void SimDevice::run() {
                     std::lock_guard lock(mutex_);
                     ++stats_.announcements;
                 }
-                logLine(
+                LogLine(
                     QStringLiteral("switched on, announcing %1").arg(Hex(config_.announcement)));
-                send(config_.announcement, 0);
+                Send(config_.announcement, 0);
             }
         }
         QByteArray unasked;
@@ -185,7 +185,7 @@ void SimDevice::run() {
             unasked.swap(unasked_);
         }
         if (!unasked.isEmpty() && master_ >= 0) {
-            logLine(QStringLiteral("-> unasked %1").arg(Hex(unasked)));
+            LogLine(QStringLiteral("-> unasked %1").arg(Hex(unasked)));
             out_ += unasked;
         }
         // Due replies.
@@ -197,9 +197,9 @@ void SimDevice::run() {
                 ++it;
             }
         }
-        flushOut();
+        FlushOut();
         if (!input_.isEmpty() && now - lastInputAt_ >= PartialFrameMs) {
-            logLine(QStringLiteral("dropped an incomplete frame of %1 bytes: %2")
+            LogLine(QStringLiteral("dropped an incomplete frame of %1 bytes: %2")
                         .arg(input_.size())
                         .arg(Hex(input_)));
             std::lock_guard lock(mutex_);
@@ -217,7 +217,7 @@ void SimDevice::run() {
             earlier(p.due);
         if (!input_.isEmpty())
             earlier(lastInputAt_ + PartialFrameMs);
-        const int timeout = wakeAt < 0 ? -1 : int(std::max<qint64>(0, wakeAt - nowMs()) + 1);
+        const int timeout = wakeAt < 0 ? -1 : int(std::max<qint64>(0, wakeAt - NowMs()) + 1);
 
         pollfd fds[3] = {{wakeFd_, POLLIN, 0}, {inotifyFd_, POLLIN, 0}, {master_, 0, 0}};
         int nfds = 2;
@@ -237,9 +237,9 @@ void SimDevice::run() {
             for (ssize_t off = 0; off < n;) {
                 const auto* ev = reinterpret_cast<const inotify_event*>(buf + off);
                 if (ev->mask & IN_OPEN)
-                    onOpened();
+                    OnOpened();
                 if (ev->mask & IN_CLOSE)
-                    onClosed();
+                    OnClosed();
                 off += ssize_t(sizeof(inotify_event) + ev->len);
             }
         }
@@ -247,28 +247,28 @@ void SimDevice::run() {
             char buf[4096];
             const ssize_t n = ::read(master_, buf, sizeof buf);
             if (n > 0)
-                takeInput(QByteArray(buf, int(n)));
+                TakeInput(QByteArray(buf, int(n)));
         }
     }
 }
 
-void SimDevice::onOpened() {
+void SimDevice::OnOpened() {
     ++openCount_;
     {
         std::lock_guard lock(mutex_);
         ++stats_.opens;
     }
-    logLine(QStringLiteral("port opened"));
+    LogLine(QStringLiteral("port opened"));
     if (config_.switchOn == SwitchOn::OnOpen && master_ >= 0)
-        switchOnAt_ = nowMs() + config_.switchOnDelayMs;
+        switchOnAt_ = NowMs() + config_.switchOnDelayMs;
 }
 
-void SimDevice::onClosed() {
+void SimDevice::OnClosed() {
     openCount_ = std::max(0, openCount_ - 1);
-    logLine(QStringLiteral("port closed"));
+    LogLine(QStringLiteral("port closed"));
     if (config_.switchOn == SwitchOn::OnOpen && openCount_ == 0) {
         if (on_)
-            logLine(QStringLiteral("switched off"));
+            LogLine(QStringLiteral("switched off"));
         on_ = false;
         switchOnAt_ = -1;
         pending_->clear();
@@ -276,19 +276,19 @@ void SimDevice::onClosed() {
     }
 }
 
-void SimDevice::takeInput(const QByteArray& bytes) {
+void SimDevice::TakeInput(const QByteArray& bytes) {
     if (!on_) {
-        logLine(QStringLiteral("off: ignored %1 bytes: %2").arg(bytes.size()).arg(Hex(bytes)));
+        LogLine(QStringLiteral("off: ignored %1 bytes: %2").arg(bytes.size()).arg(Hex(bytes)));
         std::lock_guard lock(mutex_);
         stats_.strayBytes += int(bytes.size());
         return;
     }
     input_ += bytes;
-    lastInputAt_ = nowMs();
-    parseFrames();
+    lastInputAt_ = NowMs();
+    ParseFrames();
 }
 
-void SimDevice::parseFrames() {
+void SimDevice::ParseFrames() {
     while (!input_.isEmpty() && master_ >= 0) {
         const char op = input_[0];
         int need = 0;
@@ -301,7 +301,7 @@ void SimDevice::parseFrames() {
             qsizetype skip = 1;
             while (skip < input_.size() && input_[skip] != WriteOp && input_[skip] != ReadOp)
                 ++skip;
-            logLine(QStringLiteral("stray bytes %1").arg(Hex(input_.left(skip))));
+            LogLine(QStringLiteral("stray bytes %1").arg(Hex(input_.left(skip))));
             {
                 std::lock_guard lock(mutex_);
                 stats_.strayBytes += int(skip);
@@ -315,7 +315,7 @@ void SimDevice::parseFrames() {
         input_.remove(0, need);
         const int sector = quint8(frame[1]) | (quint8(frame[2]) << 8);
         if (ByteSum(frame) != 0) {
-            logLine(QStringLiteral("<- %1 sector %2: checksum error (sum %3), no answer")
+            LogLine(QStringLiteral("<- %1 sector %2: checksum error (sum %3), no answer")
                         .arg(QLatin1Char(op))
                         .arg(sector)
                         .arg(ByteSum(frame)));
@@ -324,21 +324,21 @@ void SimDevice::parseFrames() {
             continue;
         }
         if (op == WriteOp)
-            answerWrite(frame, sector);
+            AnswerWrite(frame, sector);
         else
-            answerRead(frame, sector);
+            AnswerRead(frame, sector);
     }
 }
 
-void SimDevice::answerWrite(const QByteArray& frame, int sector) {
+void SimDevice::AnswerWrite(const QByteArray& frame, int sector) {
     std::optional<Fault> fault = config_.faults.take(WriteOp, sector);
     if (fault && fault->kind == FaultKind::HangUp) {
-        logLine(QStringLiteral("<- W sector %1: hanging up").arg(sector));
-        doHangUp();
+        LogLine(QStringLiteral("<- W sector %1: hanging up").arg(sector));
+        DoHangUp();
         return;
     }
     if (sector >= MemorySectors) {
-        logLine(QStringLiteral("<- W sector %1: beyond memory, no answer").arg(sector));
+        LogLine(QStringLiteral("<- W sector %1: beyond memory, no answer").arg(sector));
         return;
     }
     {
@@ -380,7 +380,7 @@ void SimDevice::answerWrite(const QByteArray& frame, int sector) {
             break;
         }
     }
-    logLine(
+    LogLine(
         QStringLiteral("<- W sector %1 ok%2 -> %3%4%5")
             .arg(sector)
             .arg(fault ? QStringLiteral(" [fault %1]").arg(FaultKindName(fault->kind)) : QString())
@@ -388,20 +388,20 @@ void SimDevice::answerWrite(const QByteArray& frame, int sector) {
             .arg(delay ? QStringLiteral(" after %1 ms").arg(delay) : QString())
             .arg(trailDelay ? QStringLiteral(", then 0d after %1 ms").arg(trailDelay) : QString()));
     if (!reply.isEmpty())
-        send(reply, delay);
+        Send(reply, delay);
     if (trailDelay)
-        send("\r", trailDelay);
+        Send("\r", trailDelay);
 }
 
-void SimDevice::answerRead(const QByteArray& request, int sector) {
+void SimDevice::AnswerRead(const QByteArray& request, int sector) {
     std::optional<Fault> fault = config_.faults.take(ReadOp, sector);
     if (fault && fault->kind == FaultKind::HangUp) {
-        logLine(QStringLiteral("<- R sector %1: hanging up").arg(sector));
-        doHangUp();
+        LogLine(QStringLiteral("<- R sector %1: hanging up").arg(sector));
+        DoHangUp();
         return;
     }
     if (sector >= MemorySectors) {
-        logLine(QStringLiteral("<- R sector %1: beyond memory, no answer").arg(sector));
+        LogLine(QStringLiteral("<- R sector %1: beyond memory, no answer").arg(sector));
         return;
     }
     QByteArray reply;
@@ -441,25 +441,25 @@ void SimDevice::answerRead(const QByteArray& request, int sector) {
             break;
         }
     }
-    logLine(
+    LogLine(
         QStringLiteral("<- R sector %1%2 -> %3 bytes%4")
             .arg(sector)
             .arg(fault ? QStringLiteral(" [fault %1]").arg(FaultKindName(fault->kind)) : QString())
             .arg(reply.size())
             .arg(delay ? QStringLiteral(" after %1 ms").arg(delay) : QString()));
     if (!reply.isEmpty())
-        send(reply, delay);
+        Send(reply, delay);
 }
 
-void SimDevice::send(QByteArray bytes, int delayMs) {
+void SimDevice::Send(QByteArray bytes, int delayMs) {
     if (delayMs <= 0)
         out_ += bytes;
     else
-        pending_->push_back({nowMs() + delayMs, std::move(bytes)});
-    flushOut();
+        pending_->push_back({NowMs() + delayMs, std::move(bytes)});
+    FlushOut();
 }
 
-void SimDevice::flushOut() {
+void SimDevice::FlushOut() {
     while (!out_.isEmpty() && master_ >= 0) {
         const ssize_t n = ::write(master_, out_.constData(), size_t(out_.size()));
         if (n > 0) {
@@ -472,7 +472,7 @@ void SimDevice::flushOut() {
     }
 }
 
-void SimDevice::doHangUp() {
+void SimDevice::DoHangUp() {
     if (master_ < 0)
         return;
     ::close(master_);
@@ -481,23 +481,23 @@ void SimDevice::doHangUp() {
     out_.clear();
     pending_->clear();
     input_.clear();
-    logLine(QStringLiteral("line dropped (hang-up)"));
+    LogLine(QStringLiteral("line dropped (hang-up)"));
     std::lock_guard lock(mutex_);
     stats_.hungUp = true;
 }
 
-QByteArray SimDevice::memory() const {
+QByteArray SimDevice::Memory() const {
     std::lock_guard lock(mutex_);
     return memory_;
 }
 
-void SimDevice::setMemory(const QByteArray& bytes) {
+void SimDevice::SetMemory(const QByteArray& bytes) {
     std::lock_guard lock(mutex_);
     memory_ = bytes.left(MemoryBytes);
     memory_.append(QByteArray(MemoryBytes - memory_.size(), char(0xFF)));
 }
 
-bool SimDevice::loadMemory(const QString& path, QString* error) {
+bool SimDevice::LoadMemory(const QString& path, QString* error) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         if (error)
@@ -509,13 +509,13 @@ bool SimDevice::loadMemory(const QString& path, QString* error) {
             *error = QStringLiteral("%1: larger than %2 bytes").arg(path).arg(MemoryBytes);
         return false;
     }
-    setMemory(f.readAll());
+    SetMemory(f.readAll());
     return true;
 }
 
-bool SimDevice::dumpMemory(const QString& path, QString* error) const {
+bool SimDevice::DumpMemory(const QString& path, QString* error) const {
     QFile f(path);
-    const QByteArray bytes = memory();
+    const QByteArray bytes = Memory();
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size() ||
         !f.flush()) {
         if (error)
@@ -525,23 +525,19 @@ bool SimDevice::dumpMemory(const QString& path, QString* error) const {
     return true;
 }
 
-SimStats SimDevice::stats() const {
+SimStats SimDevice::Stats() const {
     std::lock_guard lock(mutex_);
     return stats_;
 }
 
-QList<QByteArray> SimDevice::writeFrames() const {
+QList<QByteArray> SimDevice::WriteFrames() const {
     std::lock_guard lock(mutex_);
     return writeFrames_;
 }
 
-QList<QByteArray> SimDevice::readRequests() const {
+QList<QByteArray> SimDevice::ReadRequests() const {
     std::lock_guard lock(mutex_);
     return readRequests_;
-}
-
-QString ComPortLink(int n) {
-    return VendrikConfigDir() + QStringLiteral("/dosdevices/com%1").arg(n);
 }
 
 bool LinkComPort(int n, const QString& target, QString* error) {

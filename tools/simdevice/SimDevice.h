@@ -13,7 +13,7 @@
 // of the slave by another party (seen through inotify, so nothing is polled) switches it
 // on `switchOnDelayMs` later, and the last close switches it off again. The delay lets
 // the program finish its own set-up (which discards anything received before it).
-// AfterDelay switches on once, that long after start; Manual waits for switchOn().
+// AfterDelay switches on once, that long after start; Manual waits for SwitchOn().
 
 #include "tools/simdevice/SimFaults.h"
 
@@ -67,44 +67,44 @@ public:
     SimDevice& operator=(const SimDevice&) = delete;
 
     // Opens the pseudo-terminal and starts the thread.
-    bool start(QString* error = nullptr);
+    bool Start(QString* error = nullptr);
     // Stops the thread and releases the pseudo-terminal; idempotent.
-    void stop();
-    QString slavePath() const { return slavePath_; }
+    void Stop();
+    QString SlavePath() const { return slavePath_; }
 
-    void switchOn();
-    void hangUp();
+    void SwitchOn();
+    void HangUp();
     // Sends bytes at once, answering nothing, as a device's stray output would come (a
     // test's way to leave bytes between two exchanges). Thread-safe.
-    void sendUnasked(const QByteArray& bytes);
+    void SendUnasked(const QByteArray& bytes);
 
     // The device's flash: 512 sectors, 0xFF when erased. Thread-safe.
-    QByteArray memory() const;
-    void setMemory(const QByteArray& bytes); // shorter contents are padded with 0xFF
-    bool loadMemory(const QString& path, QString* error = nullptr);
-    bool dumpMemory(const QString& path, QString* error = nullptr) const;
+    QByteArray Memory() const;
+    void SetMemory(const QByteArray& bytes); // shorter contents are padded with 0xFF
+    bool LoadMemory(const QString& path, QString* error = nullptr);
+    bool DumpMemory(const QString& path, QString* error = nullptr) const;
 
-    SimStats stats() const;
+    SimStats Stats() const;
     // Every valid write frame taken, in order of arrival.
-    QList<QByteArray> writeFrames() const;
+    QList<QByteArray> WriteFrames() const;
     // Every valid read request taken, in order of arrival.
-    QList<QByteArray> readRequests() const;
+    QList<QByteArray> ReadRequests() const;
 
 private:
     struct Pending;
-    void run();
-    void onOpened();
-    void onClosed();
-    void takeInput(const QByteArray& bytes);
-    void parseFrames();
-    void answerWrite(const QByteArray& frame, int sector);
-    void answerRead(const QByteArray& request, int sector);
-    void send(QByteArray bytes, int delayMs);
-    void flushOut();
-    void doHangUp();
-    void logLine(const QString& text);
-    void wake();
-    qint64 nowMs() const;
+    void Run();
+    void OnOpened();
+    void OnClosed();
+    void TakeInput(const QByteArray& bytes);
+    void ParseFrames();
+    void AnswerWrite(const QByteArray& frame, int sector);
+    void AnswerRead(const QByteArray& request, int sector);
+    void Send(QByteArray bytes, int delayMs);
+    void FlushOut();
+    void DoHangUp();
+    void LogLine(const QString& text);
+    void Wake();
+    qint64 NowMs() const;
 
     SimConfig config_;
     int master_ = -1;
@@ -136,8 +136,6 @@ private:
     QByteArray unasked_;
 };
 
-// Where the program looks for COMn: <per-user folder>/dosdevices/comn.
-QString ComPortLink(int n);
 // Points the program's COMn (in its per-user folder) at `target`, replacing an older link.
 bool LinkComPort(int n, const QString& target, QString* error = nullptr);
 

@@ -2,7 +2,6 @@
 
 #include "platform/DeviceAccess.h"
 #include "platform/ErrorText.h"
-#include "platform/Paths.h"
 #include "platform/SerialNames.h"
 #include "platform/SymbolicLinks.h"
 #include "tools/vendrik-port/PortRoots.h"
@@ -12,16 +11,10 @@
 #include <QFile>
 #include <QFileInfo>
 
-namespace {
-QString LinkPath(int Number) {
-    return VendrikConfigDir() + QStringLiteral("/dosdevices/com%1").arg(Number);
-}
-} // namespace
-
 TComMapping ComMapping(int Number) {
     TComMapping m;
     m.number = Number;
-    m.link = LinkPath(Number);
+    m.link = ComPortLink(Number);
     const QFileInfo link(m.link);
     m.mapped = link.isSymLink() || link.exists();
     const QString opened = ResolveSerialDevice(QStringLiteral("COM%1").arg(Number));
@@ -55,7 +48,7 @@ TMapResult MapCom(int Number, const QString& Device, QString& Used, QString& Err
     const QString stable = StableNameOf(node);
     Used = stable.isEmpty() ? QDir::cleanPath(path) : stable;
 
-    const QString link = LinkPath(Number);
+    const QString link = ComPortLink(Number);
     const QFileInfo existing(link);
     if (existing.exists() && !existing.isSymLink())
         return TMapResult::NotALink;
@@ -72,7 +65,7 @@ TMapResult MapCom(int Number, const QString& Device, QString& Used, QString& Err
 }
 
 TMapResult UnmapCom(int Number, bool& Existed, QString& Error) {
-    const QString link = LinkPath(Number);
+    const QString link = ComPortLink(Number);
     const QFileInfo existing(link);
     Existed = existing.isSymLink() || existing.exists();
     if (!Existed)

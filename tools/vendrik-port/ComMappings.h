@@ -4,9 +4,6 @@
 
 #include <QString>
 
-constexpr int FirstCom = 1;
-constexpr int LastCom = 8;
-
 struct TComMapping {
     int number = 0;
     QString link;         // the dosdevices/comN path

@@ -59,7 +59,7 @@ QByteArray Collect(TSerialDevice& Port, int Count, const QElapsedTimer& Since, q
         const qint64 stop = quietUntil >= 0 ? quietUntil : end;
         if (now >= stop)
             break;
-        const TWaitResult woken = Port.Wait(TSerialDevice::Readable, {}, int(stop - now));
+        const TEventWaitResult woken = Port.Wait(TSerialDevice::Readable, {}, int(stop - now));
         if (woken.outcome == TWaitOutcome::TimedOut)
             break;
         if (woken.outcome != TWaitOutcome::DeviceReady || (woken.ready & TSerialDevice::HungUp)) {

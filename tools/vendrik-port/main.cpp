@@ -2,8 +2,10 @@
 // port does not open, writes the udev rule that opens an adapter to the logged-in user
 // and tests the line with a loopback plug.
 
+#include "platform/SerialNames.h"
 #include "platform/VisibleText.h"
 #include "tools/vendrik-port/ComMappings.h"
+#include "tools/vendrik-port/ExitCodes.h"
 #include "tools/vendrik-port/Loopback.h"
 #include "tools/vendrik-port/PortProbe.h"
 #include "tools/vendrik-port/SerialInventory.h"
@@ -15,10 +17,7 @@
 #include <cstdio>
 
 namespace {
-// Exit codes, as --help and the manual page list them.
-enum ExitCode { ExitOk = 0, ExitFault = 1, ExitRefused = 2, ExitFailed = 3 };
-
-const char* const HelpText =
+const char* const UsageText =
     "Использование: vendrik-port КОМАНДА [ПАРАМЕТРЫ]\n"
     "Помощник Vendrik: находит последовательный порт, назначает его номеру COM1–COM8,\n"
     "объясняет, почему порт не открывается, и проверяет линию заглушкой.\n"
@@ -47,14 +46,11 @@ const char* const HelpText =
     "\n"
     "N — номер порта от 1 до 8. Назначения хранятся там же, где их ищет программа:\n"
     "${XDG_CONFIG_HOME:-~/.config}/vendrik/dosdevices/comN.\n"
-    "\n"
-    "Коды завершения:\n"
-    "  0  сделано; порт или линия в порядке\n"
-    "  1  check или loopback нашли неисправность\n"
-    "  2  команда отклонена: неверные параметры, номер вне 1–8, нет такого устройства,\n"
-    "     правило udev к порту неприменимо\n"
-    "  3  назначение не удалось изменить (ошибка файловой системы), правило udev не\n"
-    "     удалось записать или применить\n";
+    "\n";
+
+QString HelpText() {
+    return QString::fromUtf8(UsageText) + ExitCodeHelp(PortExitCodeMeanings(), 3);
+}
 
 // Every line goes out through here or Refuse: the names in it come from the system.
 void Out(const QString& Line) {
@@ -67,13 +63,6 @@ int Refuse(const QString& Why) {
     std::fprintf(stderr, "vendrik-port: %s\n", VisibleText(Why).toUtf8().constData());
     std::fputs("Подробнее: vendrik-port --help\n", stderr);
     return ExitRefused;
-}
-
-// COM number from the command line, 0 when it is not one of 1..8.
-int ComNumber(const QString& Text) {
-    bool ok = false;
-    const int n = Text.toInt(&ok);
-    return ok && n >= FirstCom && n <= LastCom ? n : 0;
 }
 
 QString Describe(const TSerialPort& p) {
@@ -105,7 +94,7 @@ int List() {
             Out(QStringLiteral("      постоянное имя: %1").arg(p.stableName));
     }
     Out(QStringLiteral("Порты программы:"));
-    for (int n = FirstCom; n <= LastCom; ++n) {
+    for (int n = FirstComNumber; n <= LastComNumber; ++n) {
         const TComMapping m = ComMapping(n);
         QString line = QStringLiteral("  COM%1  %2").arg(n).arg(m.target);
         if (m.node != m.target)
@@ -124,7 +113,7 @@ int Map(const QStringList& Args) {
     if (Args.size() != 2)
         return Refuse(
             QStringLiteral("map ждёт номер порта и устройство: vendrik-port map 1 /dev/ttyUSB0"));
-    const int n = ComNumber(Args[0]);
+    const int n = ParseComNumber(Args[0]);
     if (n == 0)
         return Refuse(QStringLiteral("номер порта должен быть от 1 до 8, а не «%1»").arg(Args[0]));
     QString used, error;
@@ -156,7 +145,7 @@ int Map(const QStringList& Args) {
 int Unmap(const QStringList& Args) {
     if (Args.size() != 1)
         return Refuse(QStringLiteral("unmap ждёт номер порта: vendrik-port unmap 1"));
-    const int n = ComNumber(Args[0]);
+    const int n = ParseComNumber(Args[0]);
     if (n == 0)
         return Refuse(QStringLiteral("номер порта должен быть от 1 до 8, а не «%1»").arg(Args[0]));
     bool existed = false;
@@ -183,7 +172,7 @@ int Udev(QStringList Args) {
     const bool install = Args.removeAll(QStringLiteral("--install")) > 0;
     if (Args.size() != 1)
         return Refuse(QStringLiteral("udev ждёт номер порта: vendrik-port udev 1 [--install]"));
-    const int n = ComNumber(Args[0]);
+    const int n = ParseComNumber(Args[0]);
     if (n == 0)
         return Refuse(QStringLiteral("номер порта должен быть от 1 до 8, а не «%1»").arg(Args[0]));
     const TUdevRule rule = UdevRuleFor(n);
@@ -206,7 +195,7 @@ int Udev(QStringList Args) {
 int PortCommand(const QString& Command, const QStringList& Args) {
     if (Args.size() != 1)
         return Refuse(QStringLiteral("%1 ждёт номер порта: vendrik-port %1 1").arg(Command));
-    const int n = ComNumber(Args[0]);
+    const int n = ParseComNumber(Args[0]);
     if (n == 0)
         return Refuse(QStringLiteral("номер порта должен быть от 1 до 8, а не «%1»").arg(Args[0]));
     if (Command == u"check") {
@@ -225,7 +214,7 @@ int main(int argc, char** argv) {
         return Refuse(QStringLiteral("не указана команда"));
     const QString command = args.takeFirst();
     if (command == u"-h" || command == u"--help" || command == u"help") {
-        std::fputs(HelpText, stdout);
+        std::fputs(HelpText().toUtf8().constData(), stdout);
         return ExitOk;
     }
     if (command == u"list")

@@ -1,7 +1,7 @@
-#include "app/Application.h"
+#include "window/Application.h"
 
-#include "app/RealMessageBox.h"
 #include "base/ErrorReport.h"
+#include "window/RealMessageBox.h"
 
 TApplication::TApplication(int& argc, char** argv)
     : QApplication(argc, argv), previousBox_(InstallMessageBox(ShowRealMessageBox)) {}

@@ -1,8 +1,6 @@
 // What the start-up leaves for later must still be there when it is needed, and the
 // start-up's shortcuts must leave nothing behind.
 
-#include "app/Application.h"
-#include "app/StartupProbe.h"
 #include "platform/ProcessStats.h"
 #include "tests/common/TestSupport.h"
 #include "ui/Animate.h"
@@ -12,6 +10,8 @@
 #include "ui/Startup.h"
 #include "ui/fHelp.h"
 #include "ui/fMain.h"
+#include "window/Application.h"
+#include "window/StartupProbe.h"
 
 #include <QFile>
 #include <QPlainTextEdit>

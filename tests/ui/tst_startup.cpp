@@ -1,4 +1,3 @@
-#include "app/Application.h"
 #include "base/ErrorReport.h"
 #include "programmer/ProgramImage.h"
 #include "tests/common/TestSupport.h"
@@ -6,6 +5,7 @@
 #include "ui/fHelp.h"
 #include "ui/fMain.h"
 #include "ui/fSearsh.h"
+#include "window/Application.h"
 
 #include <QtTest/QTest>
 

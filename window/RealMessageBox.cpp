@@ -1,4 +1,4 @@
-#include "app/RealMessageBox.h"
+#include "window/RealMessageBox.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -83,13 +83,13 @@ void KeepTitleEmpty(QWidget* box) {
 
 } // namespace
 
-void ShowRealMessageBox(const QString& text, const QString& caption, MsgIcon icon) {
+void ShowRealMessageBox(const QString& text, const QString& caption, TMessageIcon icon) {
     QMessageBox box;
     box.setWindowTitle(caption);
     box.setText(text);
-    box.setIcon(icon == MsgIcon::Error     ? QMessageBox::Critical
-                : icon == MsgIcon::Warning ? QMessageBox::Warning
-                                           : QMessageBox::NoIcon);
+    box.setIcon(icon == TMessageIcon::Error     ? QMessageBox::Critical
+                : icon == TMessageIcon::Warning ? QMessageBox::Warning
+                                                : QMessageBox::NoIcon);
     box.setStandardButtons(QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
     QWidget* active = QApplication::activeWindow();

@@ -1,4 +1,4 @@
-#include "app/StartupProbe.h"
+#include "window/StartupProbe.h"
 
 #include "platform/ProcessStats.h"
 

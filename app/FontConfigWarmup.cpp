@@ -1,4 +1,4 @@
-#include "platform/FontConfigWarmup.h"
+#include "app/FontConfigWarmup.h"
 
 #include <fontconfig/fontconfig.h>
 

@@ -5,4 +5,4 @@
 
 // Centred on the monitor of the window that was active when it was called, which gets
 // the focus back once the operator has dismissed the box.
-void ShowRealMessageBox(const QString& text, const QString& caption, MsgIcon icon);
+void ShowRealMessageBox(const QString& text, const QString& caption, TMessageIcon icon);

@@ -1,4 +1,4 @@
-#include "app/Form.h"
+#include "window/Form.h"
 
 #include <QCloseEvent>
 #include <QShowEvent>

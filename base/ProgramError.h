@@ -6,9 +6,10 @@
 #include <QString>
 #include <exception>
 
-class Exception : public std::exception {
+class EProgramError : public std::exception {
 public:
-    explicit Exception(QString message) : message_(std::move(message)), utf8_(message_.toUtf8()) {}
+    explicit EProgramError(QString message)
+        : message_(std::move(message)), utf8_(message_.toUtf8()) {}
     const QString& Message() const noexcept { return message_; }
     const char* what() const noexcept override { return utf8_.constData(); }
 
@@ -17,5 +18,5 @@ private:
     QByteArray utf8_;
 };
 
-// The message text an exception carries (Exception, std::exception or unknown).
+// The message text an exception carries (EProgramError, std::exception or unknown).
 QString ExceptionMessage(std::exception_ptr error);
