@@ -160,8 +160,8 @@ private slots:
         config.switchOnDelayMs = 100;
         sim::SimDevice device(config);
         if (duringWrite) {
-            QVERIFY(device.start());
-            QVERIFY(home.linkComPort(3, device.slavePath()));
+            QVERIFY(device.Start());
+            QVERIFY(home.linkComPort(3, device.SlavePath()));
         }
         // The operator's choices of an earlier run, without the version a save writes
         // first: "FormVersion" appears only if this run saved. Before a write the box is
@@ -208,9 +208,9 @@ private slots:
             QVERIFY(Click(window, CheckBox));
             QVERIFY(Click(window, WriteButton));
             QDeadlineTimer written(20000);
-            while (device.stats().writeFrames < 3 && !written.hasExpired() && child.Running())
+            while (device.Stats().writeFrames < 3 && !written.hasExpired() && child.Running())
                 QTest::qWait(5);
-            framesAtEnd = device.stats().writeFrames;
+            framesAtEnd = device.Stats().writeFrames;
             QVERIFY2(framesAtEnd >= 3, qPrintable(QString::number(framesAtEnd)));
         }
 
@@ -223,7 +223,7 @@ private slots:
         QVERIFY2(child.ExitCode() == 0, child.Error.constData());
         if (duringWrite) {
             // The sector under way may finish (with its retry); nothing after it starts.
-            const int framesAtExit = device.stats().writeFrames;
+            const int framesAtExit = device.Stats().writeFrames;
             QVERIFY2(framesAtExit <= framesAtEnd + 2 && framesAtExit < WriteSectors,
                      qPrintable(QStringLiteral("%1 -> %2").arg(framesAtEnd).arg(framesAtExit)));
         }
