@@ -84,24 +84,25 @@ await() { # await <tree>: waits until the background lane has built it
 }
 
 echo "== normal tests"
-(cd build && ctest --no-tests=error --output-on-failure -j3)
+(cd build && ctest --no-tests=error --output-on-failure -j4)
 lap "normal tests, long ones included"
 
 echo "== Debian package"
 scripts/package-check.sh build
 lap "Debian package and its checks"
 
-# The window and device-run tests again, on an X display under a real window manager
-# (Xvfb + openbox), where frames, the manager's placement and its close command exist.
-# One at a time: they share the display and its keyboard focus.
-echo "== windows and device runs under a window manager"
-scripts/with-wm.sh ctest --test-dir build --no-tests=error --output-on-failure -L 'ui|e2e' -LE long
-lap "window-manager pass (Xvfb, openbox)"
-
-# The same at 150 % and 200 % (QT_SCALE_FACTOR), on a screen with room for the windows'
-# places: the tests whose checks hold in logical pixels, 20 to 30 s a pass. Left out:
-# three placements exact to the pixel, which the toolkit misses by one logical pixel once
-# scaled, as it rounds the manager's one-device-pixel border to a whole logical pixel.
+# The window and device-run tests again, on X displays under a real window manager
+# (Xvfb + openbox), where frames, the manager's placement and its close command exist:
+# at 100 %, and at 150 % and 200 % (QT_SCALE_FACTOR) on a screen with room for the
+# windows' places. The scaled passes run the tests whose checks hold in logical pixels;
+# left out there are three placements exact to the pixel, which the toolkit misses by one
+# logical pixel once scaled, as it rounds the manager's one-device-pixel border to a
+# whole logical pixel. Then a Wayland session (weston, headless, with XWayland): the
+# program must start there as an X11 client without a word, and a write and a read must
+# run with the progress window modal in front of the main window.
+# Within a pass the tests run one at a time (they share its display and keyboard focus);
+# the four passes, each on a display of its own, run side by side, and their output is
+# shown pass by pass.
 scaled_windows() {
   ctest --test-dir build --no-tests=error --output-on-failure \
     -R '^(tst_messagebox|tst_helpwindow|tst_filedialogs|tst_toolkittexts|tst_sessionend|tst_desktopsession_e2e)$'
@@ -112,28 +113,40 @@ scaled_windows() {
   done
 }
 export -f scaled_windows
+passes=()
+side_by_side() { # side_by_side <title> <command...>: starts one window pass
+  local log="build/pass-${#passes[@]}.log"
+  "${@:2}" >"$log" 2>&1 &
+  passes+=("$!|$log|$1")
+}
+side_by_side "windows and device runs under a window manager" \
+  scripts/with-wm.sh ctest --test-dir build --no-tests=error --output-on-failure -L 'ui|e2e' -LE long
 for scale in 1.5 2; do
-  echo "== windows under a window manager at scale $scale"
-  QT_SCALE_FACTOR=$scale VENDRIK_SCREEN=2560x2048 scripts/with-wm.sh bash -euo pipefail -c scaled_windows
+  side_by_side "windows under a window manager at scale $scale" \
+    env QT_SCALE_FACTOR=$scale VENDRIK_SCREEN=2560x2048 scripts/with-wm.sh bash -euo pipefail -c scaled_windows
 done
-lap "window-manager passes at 150 % and 200 %"
-
-# A Wayland session (weston, headless, with XWayland): the program must start there as
-# an X11 client without a word, and a write and a read must run with the progress window
-# modal in front of the main window. A short subset: the pass adds about 25 s.
-echo "== Wayland session (weston with XWayland)"
-scripts/with-weston.sh ctest --test-dir build --no-tests=error --output-on-failure \
+side_by_side "Wayland session (weston with XWayland)" \
+  scripts/with-weston.sh ctest --test-dir build --no-tests=error --output-on-failure \
   -R '^(tst_platformchoice|tst_desktopsession_e2e)$'
-lap "Wayland pass (weston, XWayland)"
+failed=()
+for pass in "${passes[@]}"; do
+  IFS='|' read -r pid log title <<<"$pass"
+  status=passed
+  wait "$pid" || { status=FAILED; failed+=("$title"); }
+  echo "== $title: $status"
+  cat "$log"
+done
+((${#failed[@]} == 0)) || { printf 'failed: %s\n' "${failed[@]}"; exit 1; }
+lap "window passes side by side: openbox at 100, 150 and 200 %, weston"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 await build-asan
-(cd build-asan && ctest --no-tests=error --output-on-failure -j3 -LE long)
+(cd build-asan && ctest --no-tests=error --output-on-failure -j4 -LE long)
 lap "ASan + UBSan tests"
 
 echo "== ThreadSanitizer (serial link, device runs, command-line programmer)"
 await build-tsan
-(cd build-tsan && ctest --no-tests=error --output-on-failure -j3 -L "$tsan_labels" -LE long)
+(cd build-tsan && ctest --no-tests=error --output-on-failure -j4 -L "$tsan_labels" -LE long)
 lap "TSan tests"
 
 # Any finding fails the run; libFuzzer writes the input that found it as
