@@ -122,7 +122,9 @@ private slots:
             QThread::msleep(10);
         }
         QCOMPARE(CountEntries("/proc/self/fd"), fdsBefore);
-        QTRY_COMPARE(CountEntries("/proc/self/task"), tasksBefore);
+        // At most as many as before: threads of earlier tests may still have been ending
+        // when the count was taken, and a leak of one per cycle would show by hundreds.
+        QTRY_VERIFY(CountEntries("/proc/self/task") <= tasksBefore);
     }
 };
 
