@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QElapsedTimer>
 #include <QtTest/QTest>
 #include <memory>
 
@@ -191,16 +192,22 @@ private slots:
         progress.Animate1->SetActive(true);
         CloseCounter closes(&progress);
         bool sent = false;
+        QElapsedTimer sentAt;
         bool stayedWithClipRunning = false;
         ModalDriver driver([&](QWidget* modal) {
             if (modal != &progress)
                 return;
+            // A key pressed while the server still moves the focus can be lost; an
+            // operator presses again when nothing happened.
+            if (sent && route == "alt+F4" && closes.count == 0 && sentAt.hasExpired(1500))
+                sent = false;
             if (!sent) {
                 // The command goes to a window the manager has mapped and focused.
                 if (UnderWindowManager() &&
                     (wm::OuterFrame(&progress).isEmpty() || !progress.isActiveWindow()))
                     return;
                 sent = true;
+                sentAt.start();
                 if (route == "close()")
                     progress.close();
                 else if (route == "manager")
