@@ -194,6 +194,11 @@ private slots:
             << announced + WriteAttempts(0, 2) + QStringList{"close"}
             << QStringList{"waiting write", "announced", "sector 0/3", "sector 1/3",
                            "ended stopped 2/3"};
+        // The stop comes in with the window messages a read lets through before sector 0.
+        QTest::newRow("read stopped before its first sector")
+            << true << 3 << TReplyScript{} << 0 << QString() << QByteArrayList{"!"} << "stop queued"
+            << announced + QStringList{"close"}
+            << QStringList{"waiting read", "announced", "ended stopped 0/128"};
         QTest::newRow("write of a 512-sector program")
             << false << 512 << TReplyScript{} << 0 << QString() << QByteArrayList{"!"} << QString()
             << announced + WriteAttempts(0, 506) + QStringList{"close"}
@@ -247,6 +252,9 @@ private slots:
         r.stopAfterCalls = stopAfterCalls;
         // No capture of this file's own types: a unity build would warn of their linkage.
         r.view.onModal = [&link = r.link, &run = r.run, &bursts, &then] {
+            if (then == QStringLiteral("stop queued"))
+                QMetaObject::invokeMethod(
+                    qApp, [&run] { run.Stop(); }, Qt::QueuedConnection);
             for (const QByteArray& burst : bursts)
                 Announce(link, run, burst);
             if (then == QStringLiteral("stop"))
@@ -282,6 +290,49 @@ private slots:
         QCOMPARE(EventLines(r.log).last(), QStringLiteral("ended done 128/128"));
         QCOMPARE(LinkLines(r.log).mid(0, 6),
                  (QStringList{"close", "open 3", "close", "close", "open 3", "read !"}));
+    }
+
+    // A start that reaches the run while it transfers (the main window's buttons are
+    // disabled then, but a queued call may still come) leaves the port and the run alone.
+    void startDuringTransferChangesNothing_data() {
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<bool>("startRead");
+        QTest::newRow("read over a write") << false << true;
+        QTest::newRow("write over a write") << false << false;
+        QTest::newRow("read over a read") << true << true;
+        QTest::newRow("write over a read") << true << false;
+    }
+    void startDuringTransferChangesNothing() {
+        QFETCH(bool, read);
+        QFETCH(bool, startRead);
+        LoadPatternProgram(3);
+        TRecordedRun r(TReplyScript{}, QString());
+        r.view.onModal = [&link = r.link, &run = r.run] { Announce(link, run, "!"); };
+        bool started = false;
+        r.link.OnCall = [&link = r.link, &run = r.run, &started, startRead](const QString&) {
+            if (link.calls != 9) // an exchange of sector 1
+                return;
+            started = true;
+            if (startRead)
+                run.StartRead();
+            else
+                run.StartWrite();
+        };
+
+        if (read)
+            r.run.StartRead();
+        else
+            r.run.StartWrite();
+
+        QVERIFY(started);
+        const QStringList announced{"close", "open 3", "read !"};
+        QCOMPARE(LinkLines(r.log), announced + (read ? ReadAttempts(0, 128) : WriteAttempts(0, 3)) +
+                                       QStringList{"close"});
+        QCOMPARE(EventLines(r.log).count(QStringLiteral("waiting read")) +
+                     EventLines(r.log).count(QStringLiteral("waiting write")),
+                 1);
+        QCOMPARE(EventLines(r.log).last(),
+                 read ? QStringLiteral("ended done 128/128") : QStringLiteral("ended done 3/3"));
     }
 
     void transferEndsWithStatusThenCloseThenIdleWindow_data() {
