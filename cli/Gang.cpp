@@ -1,10 +1,8 @@
 #include "cli/Gang.h"
 
-#include "platform/SerialNames.h"
-
 #include "cli/WireTrace.h"
-
 #include "platform/ChildProcess.h"
+#include "platform/SerialNames.h"
 #include "platform/StopSignals.h"
 #include "platform/VisibleText.h"
 

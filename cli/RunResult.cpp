@@ -1,8 +1,7 @@
 #include "cli/RunResult.h"
 
-#include "platform/SerialNames.h"
-
 #include "cli/Arguments.h"
+#include "platform/SerialNames.h"
 #include "platform/VisibleText.h"
 
 #include <QJsonArray>

@@ -1,9 +1,8 @@
 #include "cli/WireTrace.h"
 
-#include "platform/SerialNames.h"
-
 #include "base/ProgramError.h"
 #include "cli/Arguments.h"
+#include "platform/SerialNames.h"
 #include "platform/VisibleText.h"
 
 #include <QDateTime>

@@ -1,8 +1,7 @@
 #include "tools/simdevice/SimDevice.h"
 
-#include "platform/ThreadPriority.h"
-
 #include "platform/SerialNames.h"
+#include "platform/ThreadPriority.h"
 
 #include <QDateTime>
 #include <QDir>
